@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/browser.h"
+#include "platform/timer.h"
+#include "platform/types.h"
+
+namespace platform {
+
+// What the platform calls on the core for one window. The core's implementations never let an
+// exception out: they report errors themselves, as the toolkit's guards would.
+class IFormEvents {
+ public:
+  // Runs when the window is first shown, and again whenever it is shown after a hide, before it
+  // becomes visible.
+  virtual void FormShow() = 0;
+  virtual void FormHide() = 0;
+  // The window's message routing; false passes the message on to the default handling.
+  virtual bool Dispatch(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+
+ protected:
+  ~IFormEvents() = default;
+};
+
+enum class FormKind {
+  // Borderless pop-up with no caption, system menu or frame, owned by the hidden application
+  // window so it has no taskbar button; placed at the system's default position.
+  Strip,
+  // Fixed dialog frame with a close box and no minimise or maximise box; the close box hides it.
+  Dialog,
+};
+
+struct FormDefinition {
+  FormKind kind = FormKind::Strip;
+  std::string caption;
+  int clientWidth = 0;
+  int clientHeight = 0;
+};
+
+// One menu entry; an empty caption or "-" is a separator.
+struct MenuItem {
+  std::string caption;
+};
+
+class IForm {
+ public:
+  virtual ~IForm() = default;
+
+  virtual WindowHandle Handle() const = 0;
+
+  // Outer window position and size in screen pixels. Setting Left or Top moves the window at once.
+  virtual int Left() const = 0;
+  virtual int Top() const = 0;
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+  virtual void SetLeft(int left) = 0;
+  virtual void SetTop(int top) = 0;
+  virtual Point ClientToScreen(Point client) const = 0;
+
+  // The first Show runs FormShow before the window becomes visible.
+  virtual void Show() = 0;
+  virtual void Hide() = 0;
+  virtual bool Visible() const = 0;
+  virtual void SetEnabled(bool enabled) = 0;
+  virtual bool Enabled() const = 0;
+
+  virtual void PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+  // Synchronous: returns once Dispatch has handled the message on the window thread. Safe from
+  // any thread. False when the window cannot take messages (not created yet, or destroyed).
+  virtual bool SendWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+
+  virtual std::unique_ptr<ITimer> CreateTimer(std::uint32_t interval, std::function<void()> onTick) = 0;
+  virtual std::unique_ptr<IBrowser> CreateBrowser(Rect bounds) = 0;
+  // Opens a modal popup menu with its top-left corner at the screen point; returns the index of
+  // the chosen item, or -1 when the menu was dismissed.
+  virtual int PopupMenu(Point screen, const std::vector<MenuItem>& items) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,80 @@
+#include "platform/headless/headless_form.h"
+
+#include <algorithm>
+
+namespace platform::headless {
+
+namespace {
+
+constexpr unsigned kWmClose = 16;
+std::uintptr_t g_nextFormHandle = 0x7000;
+
+}  // namespace
+
+HeadlessForm::HeadlessForm(HeadlessApplication& application, const FormDefinition& definition, IFormEvents& events)
+    : application_(application),
+      definition_(definition),
+      events_(events),
+      handle_(reinterpret_cast<WindowHandle>(g_nextFormHandle += 0x10)) {}
+
+HeadlessForm::~HeadlessForm() { application_.ForgetForm(this); }
+
+void HeadlessForm::Show() {
+  if (visible_) return;
+  // The strip runs its show handler once; a dialog on every show.
+  if (definition_.kind == FormKind::Dialog || showCount == 0) events_.FormShow();
+  ++showCount;
+  visible_ = true;
+  application_.journal.push_back("visible " + definition_.caption);
+}
+
+void HeadlessForm::Hide() {
+  if (!visible_) return;
+  visible_ = false;
+  application_.journal.push_back("hidden " + definition_.caption);
+  if (definition_.kind == FormKind::Dialog) events_.FormHide();
+}
+
+void HeadlessForm::PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+  application_.Post({this, message, wParam, lParam});
+}
+
+bool HeadlessForm::SendWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (closed_) return false;
+  Deliver(message, wParam, lParam);
+  return true;
+}
+
+void HeadlessForm::Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (closed_) return;
+  if (events_.Dispatch(message, wParam, lParam)) return;
+  if (message == kWmClose) {
+    if (definition_.kind == FormKind::Dialog) {
+      Hide();
+    } else {
+      visible_ = false;
+      closed_ = true;
+      application_.journal.push_back("closed " + definition_.caption);
+    }
+  }
+}
+
+std::unique_ptr<ITimer> HeadlessForm::CreateTimer(std::uint32_t interval, std::function<void()> onTick) {
+  auto timer = std::make_unique<HeadlessTimer>(interval, std::move(onTick));
+  timers.push_back(timer.get());
+  return timer;
+}
+
+std::unique_ptr<IBrowser> HeadlessForm::CreateBrowser(Rect bounds) {
+  auto created = std::make_unique<HeadlessBrowser>(application_.journal, bounds);
+  browser = created.get();
+  return created;
+}
+
+int HeadlessForm::PopupMenu(Point screen, const std::vector<MenuItem>& items) {
+  std::vector<std::string> captions;
+  for (const MenuItem& item : items) captions.push_back(item.caption);
+  return application_.ChooseFromMenu(screen, captions);
+}
+
+}  // namespace platform::headless

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/form.h"
+#include "platform/headless/headless_application.h"
+
+namespace platform::headless {
+
+// A form without a screen. Left and Top start at the system's default place for a pop-up (0, 0);
+// the outer size equals the client size (no frame).
+class HeadlessForm : public IForm {
+ public:
+  HeadlessForm(HeadlessApplication& application, const FormDefinition& definition, IFormEvents& events);
+  ~HeadlessForm() override;
+
+  WindowHandle Handle() const override { return handle_; }
+  int Left() const override { return left_; }
+  int Top() const override { return top_; }
+  int Width() const override { return definition_.clientWidth; }
+  int Height() const override { return definition_.clientHeight; }
+  void SetLeft(int left) override { left_ = left; }
+  void SetTop(int top) override { top_ = top; }
+  Point ClientToScreen(Point client) const override { return {client.x + left_, client.y + top_}; }
+
+  void Show() override;
+  void Hide() override;
+  bool Visible() const override { return visible_; }
+  void SetEnabled(bool enabled) override { enabled_ = enabled; }
+  bool Enabled() const override { return enabled_; }
+
+  void PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  bool SendWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+  std::unique_ptr<ITimer> CreateTimer(std::uint32_t interval, std::function<void()> onTick) override;
+  std::unique_ptr<IBrowser> CreateBrowser(Rect bounds) override;
+  int PopupMenu(Point screen, const std::vector<MenuItem>& items) override;
+
+  // Delivers a message as the window procedure would: Dispatch first, then the default handling
+  // (which closes the form on WM_CLOSE).
+  void Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+
+  const FormDefinition& Definition() const { return definition_; }
+  IFormEvents& Events() { return events_; }
+  bool Closed() const { return closed_; }
+  // The components this form created, for the test to drive.
+  std::vector<HeadlessTimer*> timers;
+  HeadlessBrowser* browser = nullptr;
+  int showCount = 0;
+
+ private:
+  HeadlessApplication& application_;
+  FormDefinition definition_;
+  IFormEvents& events_;
+  WindowHandle handle_;
+  int left_ = 0;
+  int top_ = 0;
+  bool visible_ = false;
+  bool enabled_ = true;
+  bool closed_ = false;
+};
+
+}  // namespace platform::headless

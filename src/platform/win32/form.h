@@ -1,0 +1,102 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "platform/browser.h"
+#include "platform/form.h"
+#include "platform/timer.h"
+#include "platform/types.h"
+#include "platform/win32/handle.h"
+
+namespace platform::win32 {
+
+class FormTimer;
+
+// Writes an exception that escaped to where no exception may go to the debugger output.
+void NoteEscapedException() noexcept;
+
+// Runs a callback of the core where no exception may pass: a window procedure, a timer tick. The
+// core reports its own errors, so anything that still escapes is a fault; it is noted and dropped.
+template <class Callback>
+void RunLastResort(Callback&& callback) noexcept {
+  try {
+    std::forward<Callback>(callback)();
+  } catch (...) {
+    NoteEscapedException();
+  }
+}
+
+// A top-level window of the toolkit: the strip or the settings dialog.
+class Form final : public IForm {
+ public:
+  // Creates the window hidden, owned by owner. onDestroyed runs on the window thread when the
+  // window has been destroyed, whoever destroyed it. Raises platform::Error.
+  Form(HINSTANCE instance, const FormDefinition& definition, IFormEvents& events, HWND owner,
+       std::function<void()> onDestroyed);
+  Form(const Form&) = delete;
+  Form& operator=(const Form&) = delete;
+  ~Form() override;
+
+  // The window classes of both kinds, registered once per module; raises platform::Error.
+  static void RegisterClasses(HINSTANCE instance);
+  static void UnregisterClasses(HINSTANCE instance);
+
+  HWND Hwnd() const noexcept { return window_.Get(); }
+
+  WindowHandle Handle() const override;
+  int Left() const override;
+  int Top() const override;
+  int Width() const override;
+  int Height() const override;
+  void SetLeft(int left) override;
+  void SetTop(int top) override;
+  Point ClientToScreen(Point client) const override;
+
+  void Show() override;
+  void Hide() override;
+  bool Visible() const override;
+  void SetEnabled(bool enabled) override;
+  bool Enabled() const override;
+
+  void PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  bool SendWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+  std::unique_ptr<ITimer> CreateTimer(std::uint32_t interval, std::function<void()> onTick) override;
+  std::unique_ptr<IBrowser> CreateBrowser(Rect bounds) override;
+  int PopupMenu(Point screen, const std::vector<MenuItem>& items) override;
+
+ private:
+  friend class FormTimer;
+
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  RECT WindowRect() const;
+  void MoveTo(int left, int top);
+
+  UINT_PTR AddTimer(FormTimer& timer);
+  void RemoveTimer(UINT_PTR id);
+  void Tick(UINT_PTR id);
+
+  FormKind kind_;
+  IFormEvents& events_;
+  std::function<void()> onDestroyed_;
+  UniqueHwnd window_;
+  // The only member other threads read: SendWindowMessage's target, null while the window cannot take
+  // messages.
+  std::atomic<HWND> messageTarget_{nullptr};
+  // The core's handlers are not called while its object is still being built (the window is
+  // created from its constructor) or already being torn down (from its destructor).
+  bool dispatching_ = false;
+  UINT_PTR nextTimerId_;
+  std::map<UINT_PTR, FormTimer*> timers_;
+};
+
+}  // namespace platform::win32

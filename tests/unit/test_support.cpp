@@ -1,0 +1,78 @@
+#include "test_support.h"
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+#include "platform/sockets.h"
+
+#ifdef _WIN32
+#include "platform/win32/msxml_document.h"
+#else
+#include "platform/headless/libxml2_document.h"
+#endif
+
+namespace lsvtest {
+
+std::unique_ptr<platform::IXmlDocument> NewXmlDocument() {
+#ifdef _WIN32
+  return platform::win32::CreateMsxmlDocument();
+#else
+  return platform::headless::CreateLibxml2Document();
+#endif
+}
+
+int FreePort() {
+  platform::StartSockets();
+  platform::Socket socket = platform::CreateTcpSocket();
+  platform::Bind(socket, "127.0.0.1", 0);
+  return platform::LocalPort(socket);
+}
+
+namespace {
+
+std::string ToUtf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  const auto base = std::filesystem::temp_directory_path();
+  for (;;) {
+    auto candidate = base / ("lsv-test-" + std::to_string(std::rand()) + "-" + std::to_string(counter++));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate;
+      break;
+    }
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+  for (const auto& entry : std::filesystem::directory_iterator(path_, ignored)) {
+    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all, ignored);
+  }
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDir::WithSeparator() const { return ToUtf8(path_ / ""); }
+
+std::string TempDir::File(const std::string& name) const { return ToUtf8(path_ / name); }
+
+void TempDir::Write(const std::string& name, const std::string& content) const {
+  std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::string TempDir::Read(const std::string& name) const {
+  std::ifstream in(path_ / name, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace lsvtest

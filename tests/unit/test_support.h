@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/xml_document.h"
+
+namespace lsvtest {
+
+// The DOM of this build: libxml2 natively, MSXML 6 on Windows.
+std::unique_ptr<platform::IXmlDocument> NewXmlDocument();
+
+// A TCP port that was free a moment ago, for settings whose port the strip really opens.
+int FreePort();
+
+// A fresh directory, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  // The directory as the application reports its module directory: UTF-8, trailing separator.
+  std::string WithSeparator() const;
+  std::string File(const std::string& name) const;
+  void Write(const std::string& name, const std::string& content) const;
+  std::string Read(const std::string& name) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace lsvtest

@@ -1,0 +1,620 @@
+"""Fixtures for the Wine scenarios: a Wine prefix, a virtual X display, a staged install folder,
+the page server, the stand-in Winamp and the probe.
+
+Paths come from the environment, which CTest fills in (see CMakeLists.txt beside this file):
+  LSV_WINE            the Wine loader (/usr/lib/wine/wine for 32-bit builds, .../wine64 for 64-bit)
+  LSV_WIN_BITS        32 or 64: the build's pointer size, to choose the loader when LSV_WINE is unset
+  LSV_WINEPREFIX      the prefix, created once and reused
+  LSV_WINE_WORKDIR    where each scenario stages its own install folder
+  LSV_EXE, LSV_HOOK_DLL, LSV_PROBE, LSV_STANDIN   the programs under test and the test tools
+  LSV_ARTIFACTS       where screenshots of failed scenarios go (default /tmp/lsv-wine-artifacts)
+Run by hand, the defaults assume the build tree build/win64 or build/win32 of this checkout.
+
+Everything here uses the standard library only.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import errno
+import fcntl
+import http.server
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+from dataclasses import dataclass, field
+from pathlib import Path
+
+STRIP_CLIENT_SIZE = [275, 14]
+# The port the product listens on until its settings move it; it is fixed, so two products cannot
+# start at once on one machine and the scenarios run one after another (CTest RESOURCE_LOCK).
+FIXED_EVENT_PORT = 22222
+
+# Bounds that only stop a hung scenario. The first Wine process after the server (re)starts can take
+# several seconds; none of these is a statement about how fast the product should be.
+START_TIMEOUT = 60.0
+STEP_TIMEOUT = 20.0
+PROBE_TIMEOUT = 30.0
+
+_REPO = Path(__file__).resolve().parents[2]
+
+
+def _default_bits() -> str:
+    bits = os.environ.get("LSV_WIN_BITS")
+    if bits:
+        return bits
+    return "32" if _loader_runs("/usr/lib/wine/wine") else "64"
+
+
+def _loader_runs(loader: str) -> bool:
+    try:
+        return subprocess.run([loader, "--version"], capture_output=True, timeout=30).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
+@dataclass
+class Config:
+    loader: str
+    prefix: Path
+    workdir: Path
+    exe: Path
+    hook_dll: Path
+    probe: Path
+    standin: Path
+    artifacts: Path
+    bits: str
+
+    @staticmethod
+    def from_environment() -> "Config":
+        bits = _default_bits()
+        build = _REPO / "build" / ("win32" if bits == "32" else "win64")
+        wine_build = build / "tests" / "wine"
+        env = os.environ
+        return Config(
+            loader=env.get("LSV_WINE") or ("/usr/lib/wine/wine" if bits == "32" else "/usr/lib/wine/wine64"),
+            prefix=Path(env.get("LSV_WINEPREFIX") or wine_build / "wineprefix"),
+            workdir=Path(env.get("LSV_WINE_WORKDIR") or wine_build / "scenarios"),
+            exe=Path(env.get("LSV_EXE") or build / "LatestSongViewer.exe"),
+            hook_dll=Path(env.get("LSV_HOOK_DLL") or build / "hook" / "hook.dll"),
+            probe=Path(env.get("LSV_PROBE") or wine_build / "probe.exe"),
+            standin=Path(env.get("LSV_STANDIN") or wine_build / "standin_winamp.exe"),
+            artifacts=Path(env.get("LSV_ARTIFACTS") or "/tmp/lsv-wine-artifacts"),
+            bits=bits,
+        )
+
+    @property
+    def wineserver(self) -> str:
+        # The wrapper picks the server binary that serves both loaders of a multiarch install.
+        wrapper = Path(self.loader).parent / "wineserver"
+        if wrapper.exists():
+            return str(wrapper)
+        return str(Path(self.loader).parent / ("wineserver64" if self.loader.endswith("64") else "wineserver32"))
+
+    def missing(self, needs_product: bool = True) -> str | None:
+        """Why the scenarios cannot run on this machine, or None."""
+        if not _loader_runs(self.loader):
+            return f"the Wine loader {self.loader} does not run here"
+        if self.bits == "32" and not _loader_runs("/usr/lib/wine/wine"):
+            return "32-bit Windows programs cannot run here (the kernel has no IA-32 emulation); use the win64 build"
+        if shutil.which("Xvfb") is None:
+            return "Xvfb is not installed (scripts/setup installs it)"
+        needed = (self.exe, self.hook_dll, self.probe, self.standin) if needs_product else (self.probe, self.standin)
+        for path in needed:
+            if not path.exists():
+                return f"{path} has not been built"
+        return None
+
+
+# ---- processes ------------------------------------------------------------------------------
+
+
+# Everything started and not yet ended, for the last-resort clean-up when the run itself is
+# stopped (CTest's TIMEOUT sends SIGTERM, and unittest's own cleanups never run then).
+_started: list[subprocess.Popen] = []
+_servers: list["Wine"] = []
+
+
+def track(process: subprocess.Popen) -> subprocess.Popen:
+    _started.append(process)
+    return process
+
+
+def _end_everything(signum: int, _frame) -> None:
+    for process in reversed(_started):
+        with contextlib.suppress(OSError):
+            process.kill()
+    for wine in _servers:
+        wine.kill_server()
+    os._exit(128 + signum)
+
+
+signal.signal(signal.SIGTERM, _end_everything)
+
+
+def stop_process(process: subprocess.Popen, grace: float = 3.0) -> None:
+    """Ends one process this fixture started, by its own pid only."""
+    with contextlib.suppress(ValueError):
+        _started.remove(process)
+    if process.poll() is not None:
+        return
+    with contextlib.suppress(ProcessLookupError):
+        process.terminate()
+    try:
+        process.wait(grace)
+    except subprocess.TimeoutExpired:
+        with contextlib.suppress(ProcessLookupError):
+            process.kill()
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            process.wait(grace)
+
+
+class VirtualDisplay:
+    """An Xvfb server on a display number it chooses itself (-displayfd), so parallel runs never
+    race for the same number."""
+
+    def __init__(self) -> None:
+        read_end, write_end = os.pipe()
+        try:
+            self.process = track(subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                pass_fds=(write_end,),
+                stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL,
+            ))
+        finally:
+            os.close(write_end)
+        try:
+            number = self._read_display_number(read_end)
+        except Exception:
+            stop_process(self.process)
+            raise
+        finally:
+            os.close(read_end)
+        self.name = f":{number}"
+
+    def _read_display_number(self, fd: int) -> int:
+        deadline = time.monotonic() + STEP_TIMEOUT
+        data = b""
+        os.set_blocking(fd, False)
+        while not data.endswith(b"\n"):
+            if time.monotonic() > deadline or self.process.poll() is not None:
+                raise RuntimeError("Xvfb did not start")
+            try:
+                chunk = os.read(fd, 64)
+            except BlockingIOError:
+                time.sleep(0.05)
+                continue
+            if not chunk:
+                raise RuntimeError("Xvfb closed its display pipe without a number")
+            data += chunk
+        return int(data.strip())
+
+    def screenshot(self, path: Path) -> bool:
+        path.parent.mkdir(parents=True, exist_ok=True)
+        try:
+            return (
+                subprocess.run(
+                    ["import", "-display", self.name, "-window", "root", str(path)],
+                    capture_output=True,
+                    timeout=STEP_TIMEOUT,
+                ).returncode
+                == 0
+            )
+        except (OSError, subprocess.TimeoutExpired):
+            return False
+
+    def stop(self) -> None:
+        stop_process(self.process)
+
+
+class Wine:
+    """One prefix, shared by every scenario of a run, and the environment for its processes."""
+
+    def __init__(self, config: Config, display: VirtualDisplay) -> None:
+        self.config = config
+        self.display = display
+        self.env = self._environment()
+        _servers.append(self)
+
+    def _environment(self) -> dict[str, str]:
+        env = {
+            k: v
+            for k, v in os.environ.items()
+            if k.lower() not in ("http_proxy", "https_proxy", "all_proxy", "no_proxy") and not k.startswith("LC_")
+        }
+        env.update(
+            WINEPREFIX=str(self.config.prefix),
+            WINEDEBUG="-all",
+            DISPLAY=self.display.name,
+            # Wine turns the Unix command line into UTF-16 by the Unix locale: a UTF-8 one carries
+            # the Japanese menu captions given to the probe through unchanged.
+            LANG="C.UTF-8",
+            # No Mono installer prompt, no desktop menu entries written into the home directory.
+            WINEDLLOVERRIDES="mscoree=;winemenubuilder.exe=d",
+        )
+        return env
+
+    def ensure_prefix(self) -> None:
+        """Creates the prefix on first use; a prefix left half-made by an interrupted run is
+        made again. A lock file keeps two runs from building it at once."""
+        prefix = self.config.prefix
+        ready = prefix / ".lsv-ready"
+        prefix.parent.mkdir(parents=True, exist_ok=True)
+        with open(str(prefix) + ".lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if ready.exists():
+                return
+            if prefix.exists():
+                shutil.rmtree(prefix)
+            env = dict(self.env)
+            # Neither the Gecko nor the Mono installer may open a window in an unattended run.
+            env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d"
+            quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run([self.config.loader, "wineboot", "-i"], env=env, timeout=300, **quiet)
+            subprocess.run([self.config.wineserver, "-w"], env=env, timeout=300, **quiet)
+            if not (prefix / "system.reg").exists():
+                raise RuntimeError(f"wineboot did not create the prefix {prefix}")
+            ready.touch()
+
+    def start(self, exe: Path, args: list[str] | None = None, cwd: Path | None = None) -> subprocess.Popen:
+        return track(subprocess.Popen(
+            [self.config.loader, str(exe), *(args or [])],
+            env=self.env,
+            cwd=str(cwd) if cwd else None,
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        ))
+
+    def kill_server(self) -> None:
+        """Ends the prefix's server and with it every Wine process of this run."""
+        for args in (["-k"], ["-w"]):
+            with contextlib.suppress(OSError, subprocess.TimeoutExpired):
+                subprocess.run(
+                    [self.config.wineserver, *args],
+                    env=self.env,
+                    stdin=subprocess.DEVNULL,
+                    stdout=subprocess.DEVNULL,
+                    stderr=subprocess.DEVNULL,
+                    timeout=60,
+                )
+
+
+class ProbeError(AssertionError):
+    pass
+
+
+class Probe:
+    def __init__(self, wine: Wine) -> None:
+        self.wine = wine
+
+    def run(self, *args: str, timeout: float = PROBE_TIMEOUT) -> tuple[int, dict]:
+        """Runs one probe command; returns its exit code and its JSON answer."""
+        # Files, not pipes: the Wine process that happens to start the server and the desktop
+        # passes its descriptors on to them, and a pipe would then not reach end-of-file until the
+        # server exits.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            code = subprocess.run(
+                [self.wine.config.loader, str(self.wine.config.probe), *args],
+                env=self.wine.env,
+                stdin=subprocess.DEVNULL,
+                stdout=out,
+                stderr=err,
+                timeout=timeout,
+            ).returncode
+            out.seek(0)
+            err.seek(0)
+            stdout, stderr = out.read(), err.read()
+        lines = [line for line in stdout.decode("utf-8", "replace").splitlines() if line.startswith("{")]
+        if not lines:
+            raise ProbeError(f"probe {' '.join(args)} printed no answer (exit {code}): {stderr!r}")
+        return code, json.loads(lines[-1])
+
+    def __call__(self, *args: str) -> dict:
+        return self.run(*args)[1]
+
+    def act(self, *args: str) -> dict:
+        """Runs a probe command that must succeed."""
+        code, answer = self.run(*args)
+        if code != 0:
+            raise ProbeError(f"probe {' '.join(args)} failed (exit {code}): {answer}")
+        return answer
+
+    def strip(self) -> dict:
+        return self("strip")
+
+    def dialogs(self, *filters: str) -> list[dict]:
+        return self("dialogs", *filters)["dialogs"]
+
+
+def wait_for(what: str, poll, done, timeout: float = STEP_TIMEOUT, interval: float = 0.2):
+    """Polls until done(value) holds; returns that value, or fails naming the last value seen."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = poll()
+        if done(value):
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout:.0f} s waiting for {what}; last seen: {value}")
+        time.sleep(interval)
+
+
+# ---- the display page -----------------------------------------------------------------------
+
+PAGE_PATH = "/page.html"
+PAGE_HTML = b"<!DOCTYPE html><html><head><title>test page</title></head><body>latest song</body></html>"
+
+
+@dataclass
+class Request:
+    time: float
+    method: str
+    path: str
+
+
+@dataclass
+class PageServer:
+    """Serves the display page on 127.0.0.1 and records every request with its arrival time."""
+
+    requests: list[Request] = field(default_factory=list)
+
+    def __post_init__(self) -> None:
+        self._lock = threading.Lock()
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self) -> None:  # noqa: N802 (the base class's name)
+                server._record("GET", self.path)
+                if self.path.split("?", 1)[0] == PAGE_PATH:
+                    self.send_response(200)
+                    self.send_header("Content-Type", "text/html; charset=utf-8")
+                    self.send_header("Content-Length", str(len(PAGE_HTML)))
+                    # Every reload must reach the server, or the test could not see it.
+                    self.send_header("Cache-Control", "no-store, no-cache, must-revalidate")
+                    self.send_header("Pragma", "no-cache")
+                    self.send_header("Expires", "0")
+                    self.end_headers()
+                    self.wfile.write(PAGE_HTML)
+                else:
+                    self.send_error(404)
+
+            def do_HEAD(self) -> None:  # noqa: N802
+                server._record("HEAD", self.path)
+                self.send_error(404)
+
+            def log_message(self, *args) -> None:
+                pass
+
+        self._httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self._httpd.daemon_threads = True
+        self.port = self._httpd.server_address[1]
+        self.url = f"http://127.0.0.1:{self.port}{PAGE_PATH}"
+        self._thread = threading.Thread(target=self._httpd.serve_forever, name="page-server", daemon=True)
+        self._thread.start()
+
+    def _record(self, method: str, path: str) -> None:
+        with self._lock:
+            self.requests.append(Request(time.monotonic(), method, path))
+
+    def page_gets(self) -> list[float]:
+        with self._lock:
+            return [r.time for r in self.requests if r.method == "GET" and r.path.split("?", 1)[0] == PAGE_PATH]
+
+    def stop(self) -> None:
+        self._httpd.shutdown()
+        self._httpd.server_close()
+
+
+def free_tcp_port() -> int:
+    """A port no one listens on now, other than the fixed one."""
+    while True:
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+            s.bind(("0.0.0.0", 0))
+            port = s.getsockname()[1]
+        if port != FIXED_EVENT_PORT:
+            return port
+
+
+def port_is_free(port: int) -> bool:
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind(("0.0.0.0", port))
+        except OSError as e:
+            if e.errno == errno.EADDRINUSE:
+                return False
+            raise
+    return True
+
+
+# ---- settings and the install folder -------------------------------------------------------
+
+
+def settings_xml(disphtml: str, refresh_interval: str = "30", port: str | int = "22222") -> str:
+    return (
+        '<?xml version="1.0" encoding="UTF-8"?>\n'
+        "<settings>\n"
+        "  <datahost>http://127.0.0.1/</datahost>\n"
+        f"  <disphtml>{disphtml}</disphtml>\n"
+        "  <lsxml>latestsong.xml</lsxml>\n"
+        "  <lsxsl>latestsong.xsl</lsxsl>\n"
+        "  <lscss>latestsong.css</lscss>\n"
+        f"  <port>{port}</port>\n"
+        f"  <refresh_interval>{refresh_interval}</refresh_interval>\n"
+        "  <scrollspeed>100</scrollspeed>\n"
+        "</settings>\n"
+    )
+
+
+def stage_install(config: Config, name: str, settings: str | bytes | None) -> Path:
+    """A fresh install folder of its own: the exe, hook.dll and the given settings.xml (None: no
+    settings file at all)."""
+    folder = config.workdir / name
+    if folder.exists():
+        shutil.rmtree(folder)
+    folder.mkdir(parents=True)
+    shutil.copy2(config.exe, folder / "LatestSongViewer.exe")
+    shutil.copy2(config.hook_dll, folder / "hook.dll")
+    if settings is not None:
+        data = settings.encode("utf-8") if isinstance(settings, str) else settings
+        (folder / "settings.xml").write_bytes(data)
+    return folder
+
+
+# ---- the base class of every scenario class --------------------------------------------------
+
+
+class WineScenario(unittest.TestCase):
+    """Gives each scenario class its own X display and a clean Wine server, and each test its own
+    install folder, page server and processes, all ended when the test ends, passed or not."""
+
+    config: Config
+    display: VirtualDisplay
+    wine: Wine
+    probe: Probe
+    needs_product = True
+
+    @classmethod
+    def setUpClass(cls) -> None:
+        cls.config = Config.from_environment()
+        reason = cls.config.missing(cls.needs_product)
+        if reason:
+            raise unittest.SkipTest(reason)
+        cls.display = VirtualDisplay()
+        cls.addClassCleanup(cls.display.stop)
+        cls.wine = Wine(cls.config, cls.display)
+        cls.wine.ensure_prefix()
+        # A server left from an earlier, interrupted run would still be bound to a dead display.
+        cls.wine.kill_server()
+        cls.addClassCleanup(cls.wine.kill_server)
+        cls.probe = Probe(cls.wine)
+
+    def setUp(self) -> None:
+        self._processes: list[subprocess.Popen] = []
+        self._installs = 0
+        self.addCleanup(self._stop_processes)
+        self.addCleanup(self._keep_evidence_on_failure)
+
+    @contextlib.contextmanager
+    def case(self, **params):
+        """One row of a table: a subtest whose processes end with it, so the next row starts from
+        a desktop without them."""
+        with self.subTest(**params):
+            try:
+                yield
+            except BaseException:
+                self._save_evidence(f"{self._name()}[{'-'.join(str(v) for v in params.values())}]")
+                raise
+            finally:
+                self._stop_processes()
+
+    # -- pieces a scenario asks for --
+
+    def serve_page(self) -> PageServer:
+        server = PageServer()
+        self.addCleanup(server.stop)
+        return server
+
+    def start_standin(self, *args: str) -> subprocess.Popen:
+        process = self.wine.start(self.config.standin, list(args))
+        self._processes.append(process)
+        wanted = 5 - sum(1 for a in args if a == "--without")
+        wait_for(
+            "the stand-in Winamp's windows",
+            lambda: self.probe("windows")["windows"],
+            lambda windows: sum(1 for w in windows if w["class"].startswith("Winamp")) == wanted,
+            timeout=START_TIMEOUT,
+        )
+        return process
+
+    def start_product(self, settings: str | bytes | None) -> subprocess.Popen:
+        self._installs += 1
+        folder = stage_install(self.config, f"{self._name()}.{self._installs}", settings)
+        wait_for(f"port {FIXED_EVENT_PORT} to be free", lambda: port_is_free(FIXED_EVENT_PORT), bool)
+        process = self.wine.start(folder / "LatestSongViewer.exe", cwd=folder)
+        self._processes.append(process)
+        self.install_folder = folder
+        self.product_process = process
+        return process
+
+    # -- observations --
+
+    def dialogs(self) -> list[dict]:
+        """Every open dialog box on the desktop, whoever opened it: a box from another process
+        (Wine's crash dialog, an installer prompt) is as much a fault as a second box of ours."""
+        return self.probe.dialogs()
+
+    def wait_for_dialog(self, timeout: float = START_TIMEOUT) -> dict:
+        dialogs = wait_for("a dialog box", self.dialogs, bool, timeout=timeout)
+        self.assertEqual(dialogs[0]["exe"], "LatestSongViewer.exe", f"a box of another program: {dialogs}")
+        return dialogs[0]
+
+    def wait_for_visible_strip(self, timeout: float = START_TIMEOUT) -> dict:
+        return wait_for("the strip to be visible", self.probe.strip, lambda s: s.get("visible", False), timeout=timeout)
+
+    def assert_no_dialog_for(self, seconds: float) -> None:
+        """No dialog opens during the given time (polled, so a box that opened and was closed
+        again in between would go unseen; the product never closes its own boxes)."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self.assertEqual(self.dialogs(), [], "no dialog expected")
+            time.sleep(0.3)
+
+    def assert_product_running(self) -> None:
+        code = self.product_process.poll()
+        self.assertIsNone(code, f"the product ended (exit code {code})")
+
+    def assert_strip_shown(self, strip: dict) -> None:
+        self.assertTrue(strip["visible"], strip)
+        self.assertTrue(strip["enabled"], strip)
+        self.assertEqual(strip["client"], STRIP_CLIENT_SIZE, strip)
+        left, top, right, bottom = strip["rect"]
+        # Borderless: the window is its client area and nothing more.
+        self.assertEqual([right - left, bottom - top], STRIP_CLIENT_SIZE, strip)
+
+    # -- cleanup --
+
+    def _name(self) -> str:
+        return self.id().split(".", 1)[-1]
+
+    def _stop_processes(self) -> None:
+        while self._processes:
+            stop_process(self._processes.pop())
+
+    def _failed(self) -> bool:
+        # The outcome's own success flag reads True inside a cleanup (each cleanup is a test part
+        # of its own), so look in the result for a failure of this test or one of its subtests.
+        result = getattr(getattr(self, "_outcome", None), "result", None)
+        if result is None:
+            return False
+        failed = [test for test, _ in result.failures + result.errors]
+        return any(test is self or getattr(test, "test_case", None) is self for test in failed)
+
+    def _keep_evidence_on_failure(self) -> None:
+        if self._failed() or os.environ.get("LSV_WINE_SCREENSHOTS") == "always":
+            self._save_evidence(self._name())
+
+    def _save_evidence(self, name: str) -> None:
+        """A screenshot and the window state, for a scenario that went wrong."""
+        name = "".join(c if c.isalnum() or c in "._-[]" else "_" for c in name)
+        shot = self.config.artifacts / f"{name}.png"
+        if self.display.screenshot(shot):
+            print(f"\nscreenshot: {shot}")
+        with contextlib.suppress(Exception):
+            state = {
+                "windows": self.probe("windows", "--all"),
+                "dialogs": self.probe("dialogs", "--all"),
+                "strip": self.probe.strip(),
+            }
+            path = self.config.artifacts / f"{name}.json"
+            path.write_text(json.dumps(state, ensure_ascii=False, indent=1), encoding="utf-8")
+            print(f"window state: {path}")
+
