@@ -1,0 +1,307 @@
+#include "events/http_listener.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/sockets.h"
+
+namespace {
+
+using namespace lsv::events;
+using namespace std::chrono_literals;
+
+const std::string k404 =
+    "HTTP/1.1 404 Not Found\r\nServer: LatestSongViewer/1.0\r\nContent-Type: text/html\r\n\r\n";
+
+// Reads until the server closes; gives up after the client-side wait so a hung server fails
+// the test instead of hanging it.
+std::string ReadToClose(platform::Socket& socket, int waitMs = 5000) {
+  std::string received;
+  char buffer[4096];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return received + "<still open>";
+    if (!platform::WaitReadable(socket, static_cast<int>(left.count()))) continue;
+    std::size_t count = 0;
+    try {
+      count = platform::Receive(socket, buffer, sizeof buffer);
+    } catch (const platform::SocketError&) {
+      return received;  // a reset ends the exchange as well
+    }
+    if (count == 0) return received;
+    received.append(buffer, count);
+  }
+}
+
+std::string Exchange(std::uint16_t port, const std::string& bytes, bool endSending = false) {
+  platform::Socket socket = platform::ConnectTcp("127.0.0.1", port);
+  platform::SendAll(socket, bytes.data(), bytes.size());
+  if (endSending) platform::ShutdownSend(socket);
+  return ReadToClose(socket);
+}
+
+class ListenerTest : public testing::Test {
+ protected:
+  THttpListener listener;
+  std::mutex lock;
+  std::vector<THttpRequest> seen;
+
+  ListenerTest() {
+    listener.OnCommandGet = [this](TConnectionThread& thread, THttpRequest& request, THttpResponse& response) {
+      response.SetStatus(404);
+      thread.EndAfterRequest();
+      std::lock_guard<std::mutex> guard(lock);
+      seen.push_back(request);
+    };
+    listener.SetDefaultPort(0);
+  }
+  ~ListenerTest() override { listener.SetActive(false); }
+
+  std::uint16_t Start() {
+    listener.SetActive(true);
+    return listener.ListeningPort();
+  }
+  std::optional<THttpRequest> Only() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (seen.size() != 1) return std::nullopt;
+    return seen.front();
+  }
+};
+
+struct Exchanged {
+  const char* name;
+  std::string request;
+  bool answered;  // false: closed with no response and the handler never called
+};
+
+TEST_F(ListenerTest, AnswersWhatReachesTheHandlerAndClosesOnTheRest) {
+  const auto port = Start();
+  const Exchanged cases[] = {
+      {"plain", "GET /event HTTP/1.1\r\n\r\n", true},
+      {"lower-case method", "get /event HTTP/1.1\r\n\r\n", true},
+      {"post", "POST /event HTTP/1.1\r\nContent-Length: 0\r\n\r\n", true},
+      {"head", "HEAD /event HTTP/1.1\r\n\r\n", true},
+      {"no blank", "GET\r\n\r\n", false},
+      {"other method", "DELETE /event?type=close&arg1=0&arg2=0 HTTP/1.1\r\n\r\n", false},
+      {"bearer", "GET / HTTP/1.1\r\nAuthorization: Bearer abc\r\n\r\n", false},
+      {"two requests", "GET /1 HTTP/1.1\r\n\r\nGET /2 HTTP/1.1\r\n\r\n", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    seen.clear();
+    EXPECT_EQ(Exchange(port, c.request), c.answered ? k404 : "");
+    EXPECT_EQ(seen.size(), c.answered ? 1u : 0u);
+  }
+}
+
+TEST_F(ListenerTest, HandsTheParsedRequestToTheHandler) {
+  const auto port = Start();
+  Exchange(port, "GET /a b?x=1 HTTP/1.0\r\nHost: here\r\n\r\n");
+  auto request = Only();
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->Method, "GET");
+  EXPECT_EQ(request->ProtocolVersion, "HTTP/1.0");
+  EXPECT_EQ(request->RequestPath, "/a b");
+  EXPECT_EQ(request->QueryFields, std::vector<std::string>{"x=1"});
+  EXPECT_EQ(request->HostName, "here");
+  EXPECT_EQ(request->PeerAddress, "127.0.0.1");
+  EXPECT_EQ(request->LocalAddress, "127.0.0.1");
+  EXPECT_EQ(request->HeaderLines, (std::vector<std::string>{"Host: here", ""}));
+
+  seen.clear();
+  Exchange(port, "GET /event\r\n\r\n");
+  request = Only();
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->ProtocolVersion, "/event");
+  EXPECT_EQ(request->RequestPath, "/");
+
+  seen.clear();
+  Exchange(port, "GET /?type=close HTTP/1.1\r\nContent-Length: 7\r\n\r\nx=1&y=2");
+  request = Only();
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->QueryText, "x=1&y=2\r\ntype=close");
+  EXPECT_EQ(request->QueryFields, (std::vector<std::string>{"x=1", "y=2\r\ntype=close"}));
+
+  seen.clear();
+  Exchange(port, "POST /p HTTP/1.1\r\n\r\nbody=1", /*endSending=*/true);
+  request = Only();
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->QueryText, "body=1");
+
+  seen.clear();
+  Exchange(port, "GET /?a=%41%zz%00b&c HTTP/1.1\r\nAuthorization: basic dXNlcjpwYXNz\r\n\r\n");
+  request = Only();
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->QueryFields, (std::vector<std::string>{"a=Ab", "c"}));
+  EXPECT_TRUE(request->HasAuthorization);
+  EXPECT_EQ(request->BasicUser, "user");
+  EXPECT_EQ(request->BasicPassword, "pass");
+
+  seen.clear();
+  Exchange(port, "GET http://127.0.0.1:22222/event?x HTTP/1.1\r\n\r\n");
+  request = Only();
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->RequestPath, "/event");
+  EXPECT_EQ(request->HostName, "127.0.0.1");
+}
+
+TEST_F(ListenerTest, FailingHandlerAnswers500WithItsMessage) {
+  listener.OnCommandGet = [](TConnectionThread&, THttpRequest&, THttpResponse&) {
+    throw platform::Error("handler failed");
+  };
+  const auto port = Start();
+  EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n\r\n"),
+            "HTTP/1.1 500 Internal Server Error\r\nServer: LatestSongViewer/1.0\r\nContent-Type: text/html\r\n"
+            "Content-Length: 14\r\n\r\nhandler failed");
+}
+
+TEST_F(ListenerTest, ServerSoftwareReplacesTheProductToken) {
+  listener.ServerSoftware = "Other/2";
+  const auto port = Start();
+  EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n\r\n"),
+            "HTTP/1.1 404 Not Found\r\nServer: Other/2\r\nContent-Type: text/html\r\n\r\n");
+}
+
+TEST_F(ListenerTest, RequestsOverABoundAreClosedUnanswered) {
+  const auto port = Start();
+  const std::string line8k = "GET /" + std::string(8192 - 14, 'a') + " HTTP/1.1";
+  ASSERT_EQ(line8k.size(), 8192u);
+  auto headers = [](int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "X-" + std::to_string(i) + ": v\r\n";
+    return text;
+  };
+  const Exchanged cases[] = {
+      {"request line of 8 KiB", line8k + "\r\n\r\n", true},
+      {"request line over 8 KiB", line8k + "a\r\n\r\n", false},
+      {"header line over 8 KiB", "GET / HTTP/1.1\r\nX: " + std::string(8190, 'h') + "\r\n\r\n", false},
+      {"100 header lines", "GET / HTTP/1.1\r\n" + headers(100) + "\r\n", true},
+      {"101 header lines", "GET / HTTP/1.1\r\n" + headers(101) + "\r\n", false},
+      {"body of 64 KiB", "POST / HTTP/1.1\r\nContent-Length: 65536\r\n\r\n" + std::string(65536, 'b'), true},
+      {"body over 64 KiB", "POST / HTTP/1.1\r\nContent-Length: 65537\r\n\r\n" + std::string(65537, 'b'), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    seen.clear();
+    EXPECT_EQ(Exchange(port, c.request), c.answered ? k404 : "");
+  }
+  // A body sent to the close is held to the same bound.
+  seen.clear();
+  EXPECT_EQ(Exchange(port, "POST / HTTP/1.1\r\n\r\n" + std::string(65537, 'b'), true), "");
+  EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(ListenerTest, IdleClientIsDroppedAfterTheReadTimeOut) {
+  listener.ReadTimeout = 300;
+  const auto port = Start();
+  platform::Socket idle = platform::ConnectTcp("127.0.0.1", port);
+  platform::SendAll(idle, "GET / HT", 8);
+  EXPECT_EQ(ReadToClose(idle, 5000), "");
+  EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(ListenerTest, ConnectionsOverTheLimitAreClosedAtOnceAndServingGoesOn) {
+  const auto port = Start();
+  std::vector<platform::Socket> idle;
+  // One at a time, so the short accept queue never overflows.
+  for (std::size_t i = 1; i <= 64; ++i) {
+    idle.push_back(platform::ConnectTcp("127.0.0.1", port));
+    while (listener.ConnectionCount() < i) std::this_thread::sleep_for(1ms);
+  }
+  // The 65th is accepted and closed at once, long before any read time-out.
+  platform::Socket over = platform::ConnectTcp("127.0.0.1", port);
+  EXPECT_EQ(ReadToClose(over, 3000), "");
+  EXPECT_EQ(listener.ConnectionCount(), 64u);
+  // As soon as a place is free again, requests are served as usual.
+  idle.pop_back();
+  while (listener.ConnectionCount() > 63) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(Exchange(port, "GET /ok HTTP/1.1\r\n\r\n"), k404);
+}
+
+TEST_F(ListenerTest, ResetConnectionsDoNotSilenceTheListener) {
+  const auto port = Start();
+  // Clients that give up half-way, as many as the accept queue holds at once.
+  for (int i = 0; i < 5; ++i) {
+    platform::Socket socket = platform::ConnectTcp("127.0.0.1", port);
+    platform::SendAll(socket, "GET", 3);
+  }
+  EXPECT_EQ(Exchange(port, "GET /after HTTP/1.1\r\n\r\n"), k404);
+}
+
+TEST_F(ListenerTest, DefaultPortMovesAnActiveListener) {
+  const auto first = Start();
+  platform::Socket probe = platform::CreateTcpSocket();
+  platform::Bind(probe, "127.0.0.1", 0);
+  const auto second = platform::LocalPort(probe);
+  probe.Close();
+
+  listener.SetDefaultPort(second);
+  EXPECT_TRUE(listener.Active());
+  EXPECT_EQ(listener.ListeningPort(), second);
+  EXPECT_THROW(platform::ConnectTcp("127.0.0.1", first), platform::SocketError);
+  EXPECT_EQ(Exchange(second, "GET / HTTP/1.1\r\n\r\n"), k404);
+
+  listener.SetDefaultPort(second);  // the same port: nothing changes
+  EXPECT_EQ(Exchange(second, "GET / HTTP/1.1\r\n\r\n"), k404);
+
+  platform::Socket other = platform::CreateTcpSocket();
+  platform::Bind(other, "", 0);
+  platform::Listen(other, 1);
+  try {
+    listener.SetDefaultPort(platform::LocalPort(other));
+    FAIL() << "no error";
+  } catch (const platform::Error& error) {
+    EXPECT_STREQ(error.what(), "Could not bind socket. Address and port are already in use.");
+  }
+  EXPECT_FALSE(listener.Active());
+}
+
+TEST_F(ListenerTest, StopClosesAnIdleClientAtOnce) {
+  const auto port = Start();
+  platform::Socket idle = platform::ConnectTcp("127.0.0.1", port);
+  while (listener.ConnectionCount() < 1) std::this_thread::sleep_for(5ms);
+  listener.SetActive(false);
+  // Far shorter than the read time-out: the stop itself ended the connection.
+  EXPECT_EQ(ReadToClose(idle, 3000), "");
+  EXPECT_THROW(platform::ConnectTcp("127.0.0.1", port), platform::SocketError);
+}
+
+TEST(ListenerStop, DoesNotWaitForAThreadWaitingOnTheStopperAndSurvivesIt) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::promise<void> entered;
+  auto listener = std::make_unique<THttpListener>();
+  listener->TerminateWaitTime = 60000;
+  listener->OnCommandGet = [&, released](TConnectionThread& thread, THttpRequest&, THttpResponse& response) {
+    response.SetStatus(404);
+    thread.SetWaitingForOwner(true);
+    entered.set_value();
+    released.wait();
+    thread.SetWaitingForOwner(false);
+  };
+  listener->SetDefaultPort(0);
+  listener->SetActive(true);
+  platform::Socket client = platform::ConnectTcp("127.0.0.1", listener->ListeningPort());
+  platform::SendAll(client, "GET /close HTTP/1.1\r\n\r\n", 24);
+  entered.get_future().wait();
+
+  auto stop = std::async(std::launch::async, [&] { listener->SetActive(false); });
+  EXPECT_EQ(stop.wait_for(10s), std::future_status::ready) << "the stop waited for the handing-over thread";
+  stop.wait();
+  listener.reset();
+  release.set_value();
+  EXPECT_EQ(ReadToClose(client), "");  // cut off by the stop: no response
+}
+
+}  // namespace
