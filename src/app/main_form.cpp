@@ -24,6 +24,7 @@ platform::FormDefinition StripDefinition() {
 TMainForm::TMainForm(platform::IApplication& application, int initialListenerPort)
     : app_(application),
       form_(application.CreateForm(StripDefinition(), *this)),
+      messenger_(form_->Messenger()),
       CppWebBrowser(form_->CreateBrowser(kBrowserBounds)),
       MouseMove_Timer(form_->CreateTimer(kMouseMoveInterval, [this] { RunGuarded(app_, [this] { MouseMove_TimerTimer(); }); })),
       XMLDocument(application.CreateXmlDocument()),
@@ -129,12 +130,6 @@ void TMainForm::LoadSettings(const std::string& path) {
   serverPort = settings::ValueToText(settings::LookUpKey(document, root, "port"), "port");
 }
 
-void TMainForm::IdHTTPServerCommandGet(events::TConnectionThread& AThread, events::THttpRequest&,
-                                       events::THttpResponse& ResponseInfo) {
-  ResponseInfo.SetStatus(404);
-  AThread.EndAfterRequest();
-}
-
 void TMainForm::Refresh_TimerTimer() { A_Refresh.Execute(); }
 
 void TMainForm::A_RefreshExecute() { CppWebBrowser->Refresh(); }
@@ -154,13 +149,9 @@ void TMainForm::A_OpenSettingExecute() {
 
 void TMainForm::A_OpenMenuExecute() { PopupMenu.Popup(mousePos.x, mousePos.y); }
 
-void TMainForm::MouseMove_TimerTimer() {}
-
 void TMainForm::Chase_TimerTimer() {}
 
 void TMainForm::AppActivate() {}
-
-void TMainForm::OnCommand(const COMMAND&) {}
 
 void TMainForm::OnHookNotify(unsigned) {}
 

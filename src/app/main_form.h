@@ -69,6 +69,9 @@ class TMainForm : public platform::IFormEvents {
   void Chase_TimerTimer();
   void AppActivate();
   void OnCommand(const COMMAND& command);
+  // The page's press and release: begin (at page coordinates) and end a drag.
+  void BeginDrag(std::int32_t x, std::int32_t y);
+  void EndDrag();
   void OnHookNotify(unsigned message);
 
   platform::IForm& Form() { return *form_; }
@@ -80,6 +83,8 @@ class TMainForm : public platform::IFormEvents {
  private:
   platform::IApplication& app_;
   std::unique_ptr<platform::IForm> form_;
+  // What the listener's threads reach the window through; safe to use after the window is gone.
+  std::shared_ptr<platform::IWindowMessenger> messenger_;
 
  public:
   // The components, in the order the window definition creates them.

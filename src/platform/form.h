@@ -47,6 +47,16 @@ struct MenuItem {
   std::string caption;
 };
 
+// Sends window messages to one form from any thread. It may outlive the form: once the window
+// is gone, Send answers false and does nothing, so a thread that holds it never touches freed memory.
+class IWindowMessenger {
+ public:
+  virtual ~IWindowMessenger() = default;
+  // Synchronous: returns once the window thread has handled the message (inside whatever modal
+  // loop it is running). False when the window cannot take messages (not yet, or no longer).
+  virtual bool Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+};
+
 class IForm {
  public:
   virtual ~IForm() = default;
@@ -70,9 +80,7 @@ class IForm {
   virtual bool Enabled() const = 0;
 
   virtual void PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
-  // Synchronous: returns once Dispatch has handled the message on the window thread. Safe from
-  // any thread. False when the window cannot take messages (not created yet, or destroyed).
-  virtual bool SendWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+  virtual std::shared_ptr<IWindowMessenger> Messenger() = 0;
 
   virtual std::unique_ptr<ITimer> CreateTimer(std::uint32_t interval, std::function<void()> onTick) = 0;
   virtual std::unique_ptr<IBrowser> CreateBrowser(Rect bounds) = 0;

@@ -14,42 +14,17 @@
 
 #include "platform/error.h"
 #include "platform/sockets.h"
+#include "test_support.h"
 
 namespace {
 
 using namespace lsv::events;
 using namespace std::chrono_literals;
+using lsvtest::Exchange;
+using lsvtest::ReadToClose;
 
 const std::string k404 =
     "HTTP/1.1 404 Not Found\r\nServer: LatestSongViewer/1.0\r\nContent-Type: text/html\r\n\r\n";
-
-// Reads until the server closes; gives up after the client-side wait so a hung server fails
-// the test instead of hanging it.
-std::string ReadToClose(platform::Socket& socket, int waitMs = 5000) {
-  std::string received;
-  char buffer[4096];
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return received + "<still open>";
-    if (!platform::WaitReadable(socket, static_cast<int>(left.count()))) continue;
-    std::size_t count = 0;
-    try {
-      count = platform::Receive(socket, buffer, sizeof buffer);
-    } catch (const platform::SocketError&) {
-      return received;  // a reset ends the exchange as well
-    }
-    if (count == 0) return received;
-    received.append(buffer, count);
-  }
-}
-
-std::string Exchange(std::uint16_t port, const std::string& bytes, bool endSending = false) {
-  platform::Socket socket = platform::ConnectTcp("127.0.0.1", port);
-  platform::SendAll(socket, bytes.data(), bytes.size());
-  if (endSending) platform::ShutdownSend(socket);
-  return ReadToClose(socket);
-}
 
 class ListenerTest : public testing::Test {
  protected:

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -27,6 +28,33 @@ int FreePort() {
   platform::Socket socket = platform::CreateTcpSocket();
   platform::Bind(socket, "127.0.0.1", 0);
   return platform::LocalPort(socket);
+}
+
+std::string ReadToClose(platform::Socket& socket, int waitMs) {
+  std::string received;
+  char buffer[4096];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return received + "<still open>";
+    if (!platform::WaitReadable(socket, static_cast<int>(left.count()))) continue;
+    std::size_t count = 0;
+    try {
+      count = platform::Receive(socket, buffer, sizeof buffer);
+    } catch (const platform::SocketError&) {
+      return received;  // a reset ends the exchange as well
+    }
+    if (count == 0) return received;
+    received.append(buffer, count);
+  }
+}
+
+std::string Exchange(std::uint16_t port, const std::string& bytes, bool endSending) {
+  platform::Socket socket = platform::ConnectTcp("127.0.0.1", port);
+  platform::SendAll(socket, bytes.data(), bytes.size());
+  if (endSending) platform::ShutdownSend(socket);
+  return ReadToClose(socket);
 }
 
 namespace {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "platform/sockets.h"
 #include "platform/xml_document.h"
 
 namespace lsvtest {
@@ -13,6 +15,12 @@ std::unique_ptr<platform::IXmlDocument> NewXmlDocument();
 
 // A TCP port that was free a moment ago, for settings whose port the strip really opens.
 int FreePort();
+
+// Reads until the peer closes; gives up after waitMs (then "<still open>" ends the text) so a
+// hung server fails a test instead of hanging it.
+std::string ReadToClose(platform::Socket& socket, int waitMs = 5000);
+// One request on a new loopback connection; what came back up to the close.
+std::string Exchange(std::uint16_t port, const std::string& bytes, bool endSending = false);
 
 // A fresh directory, removed with everything in it when the object goes.
 class TempDir {

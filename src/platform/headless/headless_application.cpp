@@ -21,6 +21,13 @@ std::unique_ptr<IForm> HeadlessApplication::CreateForm(const FormDefinition& def
 }
 
 void HeadlessApplication::ForgetForm(HeadlessForm* form) {
+  {
+    std::lock_guard<std::mutex> guard(sentLock_);
+    for (auto& sent : sent_) {
+      if (sent->form == form) sent->done.set_value(false);
+    }
+    std::erase_if(sent_, [form](const auto& sent) { return sent->form == form; });
+  }
   forms.erase(std::remove(forms.begin(), forms.end(), form), forms.end());
   std::erase_if(posted_, [form](const Posted& p) { return p.form == form; });
   if (mainForm == form) mainForm = nullptr;
@@ -34,7 +41,39 @@ void HeadlessApplication::Run() {
   }
 }
 
+std::future<bool> HeadlessApplication::QueueSent(HeadlessForm* form, unsigned message, std::uintptr_t wParam,
+                                                std::intptr_t lParam) {
+  auto sent = std::make_unique<Sent>(Sent{form, message, wParam, lParam, {}});
+  std::future<bool> done = sent->done.get_future();
+  {
+    std::lock_guard<std::mutex> guard(sentLock_);
+    sent_.push_back(std::move(sent));
+  }
+  sentArrived_.notify_all();
+  return done;
+}
+
+int HeadlessApplication::PumpSent(std::chrono::milliseconds wait) {
+  int delivered = 0;
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    std::unique_ptr<Sent> next;
+    {
+      std::unique_lock<std::mutex> guard(sentLock_);
+      if (delivered == 0) sentArrived_.wait_until(guard, deadline, [this] { return !sent_.empty(); });
+      if (sent_.empty()) return delivered;
+      next = std::move(sent_.front());
+      sent_.pop_front();
+    }
+    const bool open = !next->form->Closed();
+    if (open) next->form->Deliver(next->message, next->wParam, next->lParam);
+    next->done.set_value(open);
+    ++delivered;
+  }
+}
+
 bool HeadlessApplication::DrainPosted() {
+  PumpSent();
   while (!posted_.empty()) {
     const Posted next = posted_.front();
     posted_.pop_front();

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <future>
+#include <mutex>
+#include <thread>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -102,7 +107,13 @@ class HeadlessApplication : public IApplication {
   }
   bool HasActivateHandler() const { return static_cast<bool>(onActivate_); }
 
+  // Delivers the messages other threads have sent, in order, waiting up to `wait` for the first.
+  // The number delivered.
+  int PumpSent(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+  bool OnWindowThread() const { return std::this_thread::get_id() == windowThread_; }
+
   // Called by forms.
+  std::future<bool> QueueSent(HeadlessForm* form, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
   void Post(const Posted& posted) { posted_.push_back(posted); }
   void ForgetForm(HeadlessForm* form);
   int ChooseFromMenu(Point at, const std::vector<std::string>& captions);
@@ -129,8 +140,20 @@ class HeadlessApplication : public IApplication {
   bool mainFormClosed = false;
 
  private:
+  struct Sent {
+    HeadlessForm* form;
+    unsigned message;
+    std::uintptr_t wParam;
+    std::intptr_t lParam;
+    std::promise<bool> done;
+  };
+
   std::function<void()> onActivate_;
   std::deque<Posted> posted_;
+  std::thread::id windowThread_ = std::this_thread::get_id();
+  std::mutex sentLock_;
+  std::condition_variable sentArrived_;
+  std::deque<std::unique_ptr<Sent>> sent_;
 };
 
 }  // namespace platform::headless

@@ -15,9 +15,35 @@ HeadlessForm::HeadlessForm(HeadlessApplication& application, const FormDefinitio
     : application_(application),
       definition_(definition),
       events_(events),
-      handle_(reinterpret_cast<WindowHandle>(g_nextFormHandle += 0x10)) {}
+      handle_(reinterpret_cast<WindowHandle>(g_nextFormHandle += 0x10)),
+      messenger_(std::make_shared<HeadlessMessenger>(application, *this)) {}
 
-HeadlessForm::~HeadlessForm() { application_.ForgetForm(this); }
+HeadlessForm::~HeadlessForm() {
+  messenger_->Forget();
+  application_.ForgetForm(this);
+}
+
+std::shared_ptr<IWindowMessenger> HeadlessForm::Messenger() { return messenger_; }
+
+bool HeadlessMessenger::Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+  std::unique_lock<std::mutex> guard(lock_);
+  if (form_ == nullptr || form_->Closed()) return false;
+  if (application_->OnWindowThread()) {
+    HeadlessForm* form = form_;
+    guard.unlock();
+    form->Deliver(message, wParam, lParam);
+    return true;
+  }
+  // Queued while the lock keeps the form from going; waited for without it.
+  auto done = application_->QueueSent(form_, message, wParam, lParam);
+  guard.unlock();
+  return done.get();
+}
+
+void HeadlessMessenger::Forget() {
+  std::lock_guard<std::mutex> guard(lock_);
+  form_ = nullptr;
+}
 
 void HeadlessForm::Show() {
   if (visible_) return;
@@ -37,12 +63,6 @@ void HeadlessForm::Hide() {
 
 void HeadlessForm::PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
   application_.Post({this, message, wParam, lParam});
-}
-
-bool HeadlessForm::SendWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-  if (closed_) return false;
-  Deliver(message, wParam, lParam);
-  return true;
 }
 
 void HeadlessForm::Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -8,6 +10,23 @@
 #include "platform/headless/headless_application.h"
 
 namespace platform::headless {
+
+class HeadlessForm;
+
+// Sends to a headless form: directly on the window thread, from other threads through the
+// application's queue of sent messages, which the window thread delivers when it pumps.
+class HeadlessMessenger final : public IWindowMessenger {
+ public:
+  HeadlessMessenger(HeadlessApplication& application, HeadlessForm& form) : application_(&application), form_(&form) {}
+
+  bool Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  void Forget();
+
+ private:
+  std::mutex lock_;
+  HeadlessApplication* application_;
+  HeadlessForm* form_;
+};
 
 // A form without a screen. Left and Top start at the system's default place for a pop-up (0, 0);
 // the outer size equals the client size (no frame).
@@ -32,7 +51,7 @@ class HeadlessForm : public IForm {
   bool Enabled() const override { return enabled_; }
 
   void PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
-  bool SendWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  std::shared_ptr<IWindowMessenger> Messenger() override;
 
   std::unique_ptr<ITimer> CreateTimer(std::uint32_t interval, std::function<void()> onTick) override;
   std::unique_ptr<IBrowser> CreateBrowser(Rect bounds) override;
@@ -60,6 +79,8 @@ class HeadlessForm : public IForm {
   bool visible_ = false;
   bool enabled_ = true;
   bool closed_ = false;
+  std::shared_ptr<HeadlessMessenger> messenger_;
 };
+
 
 }  // namespace platform::headless

@@ -154,13 +154,13 @@ Form::Form(HINSTANCE instance, const FormDefinition& definition, IFormEvents& ev
   if (window == nullptr) {
     ThrowLastError("CreateWindowEx");
   }
-  messageTarget_.store(window, std::memory_order_release);
+  messenger_->SetTarget(window);
   dispatching_ = true;
 }
 
 Form::~Form() {
   dispatching_ = false;
-  messageTarget_.store(nullptr, std::memory_order_release);
+  messenger_->SetTarget(nullptr);
   for (auto& [id, timer] : timers_) {
     timer->Detach();
   }
@@ -182,7 +182,7 @@ LRESULT CALLBACK Form::WindowProc(HWND window, UINT message, WPARAM wParam, LPAR
   }
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    self->messageTarget_.store(nullptr, std::memory_order_release);
+    self->messenger_->SetTarget(nullptr);
     self->dispatching_ = false;
     static_cast<void>(self->window_.Release());
     if (self->onDestroyed_) {
@@ -303,15 +303,15 @@ void Form::SetEnabled(bool enabled) {
 bool Form::Enabled() const { return window_ && IsWindowEnabled(window_.Get()); }
 
 void Form::PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-  const HWND window = messageTarget_.load(std::memory_order_acquire);
+  const HWND window = messenger_->Target();
   if (window != nullptr) {
     PostMessageW(window, message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
   }
 }
 
-bool Form::SendWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+bool WindowMessenger::Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
   // Called from the listener's threads: only the atomic handle is read here.
-  const HWND window = messageTarget_.load(std::memory_order_acquire);
+  const HWND window = Target();
   if (window == nullptr) {
     return false;
   }

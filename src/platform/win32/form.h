@@ -20,6 +20,16 @@ namespace platform::win32 {
 
 class FormTimer;
 
+class WindowMessenger final : public IWindowMessenger {
+ public:
+  bool Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  void SetTarget(HWND window) { target_.store(window, std::memory_order_release); }
+  HWND Target() const { return target_.load(std::memory_order_acquire); }
+
+ private:
+  std::atomic<HWND> target_{nullptr};
+};
+
 // Writes an exception that escaped to where no exception may go to the debugger output.
 void NoteEscapedException() noexcept;
 
@@ -67,7 +77,7 @@ class Form final : public IForm {
   bool Enabled() const override;
 
   void PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
-  bool SendWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  std::shared_ptr<IWindowMessenger> Messenger() override { return messenger_; }
 
   std::unique_ptr<ITimer> CreateTimer(std::uint32_t interval, std::function<void()> onTick) override;
   std::unique_ptr<IBrowser> CreateBrowser(Rect bounds) override;
@@ -89,9 +99,9 @@ class Form final : public IForm {
   IFormEvents& events_;
   std::function<void()> onDestroyed_;
   UniqueHwnd window_;
-  // The only member other threads read: SendWindowMessage's target, null while the window cannot take
-  // messages.
-  std::atomic<HWND> messageTarget_{nullptr};
+  // What other threads reach the window through; it holds the handle only while the window can
+  // take messages.
+  std::shared_ptr<WindowMessenger> messenger_ = std::make_shared<WindowMessenger>();
   // The core's handlers are not called while its object is still being built (the window is
   // created from its constructor) or already being torn down (from its destructor).
   bool dispatching_ = false;
