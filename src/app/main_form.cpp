@@ -149,12 +149,6 @@ void TMainForm::A_OpenSettingExecute() {
 
 void TMainForm::A_OpenMenuExecute() { PopupMenu.Popup(mousePos.x, mousePos.y); }
 
-void TMainForm::Chase_TimerTimer() {}
-
-void TMainForm::AppActivate() {}
-
-void TMainForm::OnHookNotify(unsigned) {}
-
 std::uint32_t RefreshTimerInterval(const TMainForm::Variant& refreshInterval) {
   const double* milliseconds = std::get_if<double>(&refreshInterval);
   if (milliseconds == nullptr) throw platform::Error("The refresh interval has no value");

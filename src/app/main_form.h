@@ -31,6 +31,8 @@ inline constexpr int kInitialListenerPort = 22222;  // until the port setting ap
 inline constexpr std::uint32_t kMouseMoveInterval = 10;
 inline constexpr std::uint32_t kInitialRefreshInterval = 30000;
 inline constexpr std::uint32_t kChaseInterval = 15;
+inline constexpr int kWindowSnapThreshold = 10;
+inline constexpr int kDesktopSnapThreshold = 20;
 
 // The strip: a borderless window whose whole surface is the browser showing the display page.
 class TMainForm : public platform::IFormEvents {
@@ -72,6 +74,11 @@ class TMainForm : public platform::IFormEvents {
   // The page's press and release: begin (at page coordinates) and end a drag.
   void BeginDrag(std::int32_t x, std::int32_t y);
   void EndDrag();
+  // The rules that hold the dragged strip to a Winamp window's or the desktop's edges.
+  void SnapToWindow(int index, platform::Point cursor, int threshold);
+  void SnapToDesktop(platform::Point cursor, platform::Rect desktop, int threshold);
+  // The follow step: the docked strip keeps its offset from Winamp's main window.
+  void ChaseWinamp();
   void OnHookNotify(unsigned message);
 
   platform::IForm& Form() { return *form_; }

@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_form.h"
+#include "app/messages.h"
+#include "platform/headless/headless_application.h"
+#include "platform/headless/headless_form.h"
+#include "test_support.h"
+
+namespace {
+
+using lsv::app::TMainForm;
+using lsvutil::CWinamp;
+using platform::Point;
+using platform::Rect;
+using platform::headless::HeadlessApplication;
+using platform::headless::HeadlessTimer;
+
+// The strip 275 x 14 with the grab offset (50, 7), a 1280 x 1024 desktop, Winamp's main window at
+// 100,100,375,216, the playlist at 100,332,375,564 and the equalizer at 100,216,375,332, all
+// visible; video and mini browser hidden.
+class DockingTest : public testing::Test {
+ protected:
+  HeadlessApplication app;
+  std::unique_ptr<TMainForm> main;
+  platform::WindowHandle mainWindow = nullptr;
+  platform::WindowHandle playlist = nullptr;
+  platform::WindowHandle video = nullptr;
+
+  DockingTest() {
+    app.xmlDocumentFactory = [] { return lsvtest::NewXmlDocument(); };
+    mainWindow = app.windows.AddWindow("Winamp v1.x", {100, 100, 375, 216});
+    playlist = app.windows.AddWindow("Winamp PE", {100, 332, 375, 564});
+    app.windows.AddWindow("Winamp EQ", {100, 216, 375, 332});
+    video = app.windows.AddWindow("Winamp Video", {400, 560, 675, 700}, false);
+    app.windows.AddWindow("Winamp MB", {0, 0, 1, 1}, false);
+    main = std::make_unique<TMainForm>(app, 0);
+    main->winamp.Refresh();
+    main->mousePos = {50, 7};
+    app.windows.leftButtonDown = true;
+  }
+
+  platform::IForm& Strip() { return main->Form(); }
+  void Tick(Point cursor) {
+    app.windows.cursor = cursor;
+    main->MouseMove_TimerTimer();
+  }
+  void Notify(unsigned message) { EXPECT_TRUE(main->Dispatch(message, 0, 0)) << message; }
+  HeadlessTimer& ChaseTimer() { return dynamic_cast<HeadlessTimer&>(*main->Chase_Timer); }
+  void DockBelowPlaylist(Point offset) {
+    main->docked = true;
+    main->dockedTo = CWinamp::WND_PLAYLIST;
+    main->snapBottom = true;
+    main->dockOffset = offset;
+  }
+};
+
+struct Flags {
+  bool left, right, top, bottom;
+};
+
+struct TickCase {
+  const char* name;
+  Point cursor;
+  Point position;  // Left, Top after the tick
+  bool docked;
+  int dockedTo;
+  Flags flags;
+};
+
+void ExpectTick(TMainForm& main, platform::IForm& strip, const TickCase& c) {
+  SCOPED_TRACE(c.name);
+  EXPECT_EQ((Point{strip.Left(), strip.Top()}), c.position);
+  EXPECT_EQ(main.docked, c.docked);
+  if (c.docked) {
+    EXPECT_EQ(main.dockedTo, c.dockedTo);
+  }
+  EXPECT_EQ(main.snapLeft, c.flags.left);
+  EXPECT_EQ(main.snapRight, c.flags.right);
+  EXPECT_EQ(main.snapTop, c.flags.top);
+  EXPECT_EQ(main.snapBottom, c.flags.bottom);
+}
+
+TEST_F(DockingTest, DraggingAlongThePlaylistsBottomEdge) {
+  // Each tick starts from where the one before left the strip.
+  const TickCase ticks[] = {
+      {"bottom edge of the playlist", {200, 578}, {150, 564}, true, 1, {false, false, false, true}},
+      {"left ends aligned while hanging below", {158, 575}, {100, 564}, true, 1, {true, false, false, true}},
+      {"pulled up: still aligned on this tick", {158, 560}, {100, 553}, true, 1, {true, false, false, false}},
+      {"no longer stacked: free", {158, 560}, {108, 553}, false, 1, {false, false, false, false}},
+  };
+  const Point offsets[] = {{50, 464}, {0, 464}, {0, 453}, {8, 453}};
+  for (std::size_t i = 0; i < std::size(ticks); ++i) {
+    Tick(ticks[i].cursor);
+    ExpectTick(*main, Strip(), ticks[i]);
+    EXPECT_EQ(main->dockOffset, offsets[i]) << ticks[i].name;
+  }
+}
+
+TEST_F(DockingTest, SingleTicksFromAFreshStrip) {
+  const TickCase cases[] = {
+      {"9 pixels from the main window's right edge", {434, 150}, {375, 143}, true, 0, {false, true, false, false}},
+      {"10 pixels: too far", {435, 150}, {385, 143}, false, 0, {false, false, false, false}},
+      {"desktop right edge", {1240, 500}, {1005, 493}, true, 5, {false, true, false, false}},
+      {"19 pixels from the desktop's left edge", {69, 500}, {0, 493}, true, 5, {true, false, false, false}},
+      {"20 pixels: free", {70, 500}, {20, 493}, false, 0, {false, false, false, false}},
+      {"far beyond the top-left corner", {-500, -500}, {0, 0}, true, 5, {true, false, true, false}},
+      {"near the hidden video window only", {445, 560}, {395, 553}, false, 0, {false, false, false, false}},
+  };
+  for (const auto& c : cases) {
+    Strip().SetLeft(0);
+    Strip().SetTop(0);
+    main->snapLeft = main->snapRight = main->snapTop = main->snapBottom = false;
+    Tick(c.cursor);
+    ExpectTick(*main, Strip(), c);
+  }
+}
+
+TEST_F(DockingTest, TopEdgesAlignBesideAWindow) {
+  Tick({434, 150});
+  ASSERT_EQ(Strip().Left(), 375);
+  Tick({434, 107});
+  EXPECT_EQ((Point{Strip().Left(), Strip().Top()}), (Point{375, 100}));
+  EXPECT_TRUE(main->snapRight);
+  EXPECT_TRUE(main->snapTop);
+  EXPECT_EQ(main->dockOffset, (Point{275, 0}));
+}
+
+TEST_F(DockingTest, WithoutAValidWindowSetOnlyTheDesktopHolds) {
+  TMainForm fresh(app, 0);
+  fresh.mousePos = {50, 7};
+  fresh.dockOffset = {-1, -1};
+  app.windows.cursor = {434, 150};
+  fresh.MouseMove_TimerTimer();
+  EXPECT_EQ(fresh.Form().Left(), 384);
+  EXPECT_FALSE(fresh.docked);
+  EXPECT_EQ(fresh.dockOffset, (Point{-1, -1}));
+  app.windows.cursor = {1240, 500};
+  fresh.MouseMove_TimerTimer();
+  EXPECT_EQ(fresh.Form().Left(), 1005);
+  EXPECT_EQ(fresh.dockedTo, CWinamp::DOCK_DESKTOP);
+}
+
+TEST_F(DockingTest, ReleasedButtonEndsTheDragWithoutMoving) {
+  main->MouseMove_Timer->SetEnabled(true);
+  main->docked = true;
+  app.windows.leftButtonDown = false;
+  Tick({700, 700});
+  EXPECT_FALSE(main->MouseMove_Timer->Enabled());
+  EXPECT_EQ((Point{Strip().Left(), Strip().Top()}), (Point{0, 0}));
+  EXPECT_TRUE(main->docked);
+}
+
+TEST_F(DockingTest, WindowsThatMoveDuringADragAreSnappedToWhereTheyWere) {
+  app.windows.Window(playlist).rect = {600, 600, 875, 832};
+  Tick({200, 578});
+  EXPECT_EQ(Strip().Top(), 564);
+  EXPECT_EQ(main->dockedTo, CWinamp::WND_PLAYLIST);
+}
+
+TEST_F(DockingTest, FollowsTheMainWindowWhileWinampMoves) {
+  DockBelowPlaylist({50, 464});
+  app.windows.Window(mainWindow).rect = {300, 50, 575, 166};
+  Notify(lsv::WM_CHASE_START);
+  EXPECT_TRUE(ChaseTimer().Tick());
+  EXPECT_EQ((Point{Strip().Left(), Strip().Top()}), (Point{350, 514}));
+  app.windows.Window(mainWindow).rect = {310, 60, 585, 176};
+  Notify(lsv::WM_CHASE_STOP);
+  EXPECT_EQ((Point{Strip().Left(), Strip().Top()}), (Point{360, 524}));
+  EXPECT_FALSE(ChaseTimer().Enabled());
+}
+
+TEST_F(DockingTest, NeverMovesByItselfUnlessDockedToWinamp) {
+  struct Case {
+    const char* name;
+    bool docked;
+    int dockedTo;
+  } cases[] = {{"docked to the desktop", true, CWinamp::DOCK_DESKTOP}, {"not docked", false, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    main->docked = c.docked;
+    main->dockedTo = c.dockedTo;
+    app.windows.Window(mainWindow).rect = {300, 50, 575, 166};
+    Notify(lsv::WM_CHASE_START);
+    EXPECT_TRUE(ChaseTimer().Tick());
+    EXPECT_EQ((Point{Strip().Left(), Strip().Top()}), (Point{0, 0}));
+  }
+}
+
+TEST_F(DockingTest, UndockThenChaseStartNoLongerFollows) {
+  DockBelowPlaylist({50, 464});
+  Notify(lsv::WM_CHASE_START);
+  Notify(lsv::WM_UNDOCK);
+  EXPECT_FALSE(main->docked);
+  EXPECT_FALSE(ChaseTimer().Enabled());
+  EXPECT_TRUE(main->snapBottom);  // only the dock is dropped
+  app.windows.Window(mainWindow).rect = {300, 50, 575, 166};
+  Notify(lsv::WM_CHASE_START);
+  ChaseTimer().Tick();
+  EXPECT_EQ((Point{Strip().Left(), Strip().Top()}), (Point{0, 0}));
+}
+
+TEST_F(DockingTest, FollowStepStaysWhenWinampHasGone) {
+  DockBelowPlaylist({50, 464});
+  Strip().SetLeft(150);
+  Strip().SetTop(564);
+  app.windows.RemoveWindow(mainWindow);
+  Notify(lsv::WM_CHASE_STOP);
+  EXPECT_EQ((Point{Strip().Left(), Strip().Top()}), (Point{150, 564}));
+}
+
+TEST_F(DockingTest, RefitToTheNewBottomEdgeOnlyWhenHangingBelow) {
+  struct Case {
+    const char* name;
+    int left;
+    bool snapBottom;
+    int top;  // after 1032
+  } cases[] = {{"hanging below", 100, true, 600},
+               {"against the left side", 100 - 275, true, 564},
+               {"against the right side", 375, true, 564},
+               {"not held at the bottom", 100, false, 564}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    app.windows.Window(playlist).rect = {100, 332, 375, 564};
+    main->winamp.ReadWindows();
+    DockBelowPlaylist({0, 464});
+    main->snapBottom = c.snapBottom;
+    Strip().SetLeft(c.left);
+    Strip().SetTop(564);
+    app.windows.Window(playlist).rect = {100, 332, 375, 600};
+    Notify(lsv::WM_REFIT_BOTTOM);
+    EXPECT_EQ(Strip().Top(), c.top);
+    EXPECT_EQ(Strip().Left(), c.left);
+    EXPECT_EQ(main->dockOffset, (c.top == 600 ? Point{0, 500} : Point{0, 464}));
+  }
+}
+
+TEST_F(DockingTest, RefitReportsAnUnreadableWindowAndStays) {
+  DockBelowPlaylist({0, 464});
+  Strip().SetLeft(100);
+  Strip().SetTop(564);
+  app.windows.Window(playlist).rectReadable = false;
+  Notify(lsv::WM_REFIT_BOTTOM);
+  EXPECT_EQ(app.messages, std::vector<std::string>{"can not get window rect: PlayList"});
+  EXPECT_EQ(Strip().Top(), 564);
+  EXPECT_EQ(main->dockOffset, (Point{0, 464}));
+}
+
+TEST_F(DockingTest, HookLibraryMessages) {
+  // 1028 is taken and does nothing.
+  const auto before = app.journal.size();
+  Notify(lsv::WM_HOOK_NOTHING);
+  EXPECT_EQ(app.journal.size(), before);
+
+  app.journal.clear();
+  Notify(lsv::WM_HOOK_REATTACH);
+  Notify(lsv::WM_HOOK_DETACH);
+  EXPECT_EQ(app.journal, (std::vector<std::string>{"IsHookAttached", "IsHookAttached"}));
+
+  app.hook.AttachHook(main->Handle());
+  app.journal.clear();
+  Notify(lsv::WM_HOOK_REATTACH);
+  EXPECT_EQ(app.journal, (std::vector<std::string>{"IsHookAttached", "DetachHook", "AttachHook"}));
+  EXPECT_TRUE(app.hook.attached);
+  EXPECT_EQ(app.hook.attachedTo, main->Handle());
+  Notify(lsv::WM_HOOK_DETACH);
+  EXPECT_FALSE(app.hook.attached);
+}
+
+TEST_F(DockingTest, StackingOrderNextToTheMainWindow) {
+  main->AppActivate();
+  Notify(lsv::WM_RESTACK);
+  ASSERT_EQ(app.windows.setWindowPosCalls.size(), 2u);
+  EXPECT_EQ(app.windows.setWindowPosCalls[0].window, mainWindow);
+  EXPECT_EQ(app.windows.setWindowPosCalls[0].insertAfter, main->Handle());
+  EXPECT_EQ(app.windows.setWindowPosCalls[1].window, main->Handle());
+  EXPECT_EQ(app.windows.setWindowPosCalls[1].insertAfter, mainWindow);
+  for (const auto& call : app.windows.setWindowPosCalls) EXPECT_EQ(call.flags, 0x13u);
+
+  // Without a valid set, activation leaves the order alone; 1033 acts regardless.
+  TMainForm fresh(app, 0);
+  app.windows.setWindowPosCalls.clear();
+  fresh.AppActivate();
+  EXPECT_TRUE(app.windows.setWindowPosCalls.empty());
+  fresh.Dispatch(lsv::WM_RESTACK, 0, 0);
+  ASSERT_EQ(app.windows.setWindowPosCalls.size(), 1u);
+  EXPECT_EQ(app.windows.setWindowPosCalls[0].insertAfter, nullptr);
+}
+
+}  // namespace
