@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +28,12 @@ class IApplication {
   virtual void ShowMessage(const std::string& text) = 0;
   // The error box: MessageBox with the error icon and one OK; the text is shown as given.
   virtual void ShowErrorBox(const std::string& text) = 0;
+
+  // Application-wide hints: when enabled, resting the mouse on a control with a hint for delay
+  // milliseconds calls the handler with the hint text and whether a hint pop-up may show; the
+  // handler may change both.
+  using HintHandler = std::function<void(std::string& hint, bool& canShow)>;
+  virtual void SetHints(bool enabled, std::uint32_t delayMs, HintHandler onShowHint) = 0;
 
   // Raised on the window thread when the application becomes the active one.
   virtual void SetOnActivate(std::function<void()> handler) = 0;

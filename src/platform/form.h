@@ -42,6 +42,30 @@ struct FormDefinition {
   int clientHeight = 0;
 };
 
+enum class ControlKind {
+  Label,
+  Edit,    // single line, any Unicode text, no length limit
+  Memo,    // multi-line, editable, with a soft raised bevel
+  Button,  // never the dialog's default or cancel button
+};
+
+// A child control of a dialog, laid out in client pixels at 96 dpi; the platform scales it to
+// the monitor's density.
+struct ControlDefinition {
+  ControlKind kind = ControlKind::Label;
+  std::string text;
+  Rect bounds;         // left, top, right, bottom
+  int tabOrder = -1;   // place in the focus order; -1 for controls that take no focus
+  std::string hint;    // offered to the application's hint handler when the mouse rests on it
+};
+
+class IControl {
+ public:
+  virtual ~IControl() = default;
+  virtual std::string Text() const = 0;
+  virtual void SetText(const std::string& text) = 0;
+};
+
 // One menu entry; an empty caption or "-" is a separator.
 struct MenuItem {
   std::string caption;
@@ -87,6 +111,11 @@ class IForm {
   // Opens a modal popup menu with its top-left corner at the screen point; returns the index of
   // the chosen item, or -1 when the menu was dismissed.
   virtual int PopupMenu(Point screen, const std::vector<MenuItem>& items) = 0;
+
+  // A child control of a dialog form, owned by the form; onClick runs when a button is pressed.
+  virtual IControl& AddControl(const ControlDefinition& definition, std::function<void()> onClick) = 0;
+  // Places the form centred over another one.
+  virtual void CenterOver(const IForm& other) = 0;
 };
 
 }  // namespace platform

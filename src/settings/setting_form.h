@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,9 +19,10 @@ inline constexpr const char* kSettingCaption = "設定";
 inline constexpr int kSettingClientWidth = 417;
 inline constexpr int kSettingClientHeight = 263;
 inline constexpr const char* kCannotReadSettings = "設定を読み出せません。";
+inline constexpr std::uint32_t kHintDelayMs = 10;
 
 // The settings dialog: created hidden at start, shown modelessly from the strip's menu, and
-// enabling the strip again whenever it hides.
+// enabling the strip again whenever it hides. It edits all eight keys of settings.xml.
 class TSettingForm : public platform::IFormEvents {
  public:
   TSettingForm(platform::IApplication& application, app::TMainForm& mainForm);
@@ -31,7 +33,8 @@ class TSettingForm : public platform::IFormEvents {
   void SetSettingsFile(const std::string& path) { settingsFile = path; }
   const std::string& SettingsFile() const { return settingsFile; }
 
-  void Show() { form_->Show(); }
+  // The first show places the dialog over the strip; later ones leave it where it was.
+  void Show();
   void Hide() { form_->Hide(); }
   platform::IForm& Form() { return *form_; }
 
@@ -40,14 +43,42 @@ class TSettingForm : public platform::IFormEvents {
   void FormHide() override;
   bool Dispatch(unsigned, std::uintptr_t, std::intptr_t) override { return false; }
 
- private:
   void ReadSettings();
+  void WriteSettings();
+  void B_OKClick();
+  void B_CancelClick();
+  void ShowHintInMemo(std::string& hintText, bool& canShow);
 
+ private:
   platform::IApplication& app_;
   app::TMainForm& mainForm_;
   std::unique_ptr<platform::IForm> form_;
+  bool placed_ = false;
+
+ public:
+  platform::IControl* B_OK = nullptr;
+  platform::IControl* B_Cancel = nullptr;
+  std::array<platform::IControl*, 8> Labels{};  // Label1 ... Label8
+  platform::IControl* E_Server = nullptr;
+  platform::IControl* E_HTMLURI = nullptr;
+  platform::IControl* E_Port = nullptr;
+  platform::IControl* E_ScrollSpeed = nullptr;
+  platform::IControl* E_Refresh = nullptr;
+  platform::IControl* E_LSXSL = nullptr;
+  platform::IControl* E_LSCSS = nullptr;
+  platform::IControl* E_LSXML = nullptr;
+  platform::IControl* Memo = nullptr;
+
+ private:
   std::unique_ptr<platform::IXmlDocument> XMLDoc;
   std::string settingsFile;
+
+  // The eight keys with their fields, in the order of every read and write.
+  struct Row {
+    const char* key;
+    platform::IControl* field;
+  };
+  std::array<Row, 8> Rows() const;
 };
 
 }  // namespace lsv::settings

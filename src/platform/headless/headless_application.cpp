@@ -103,6 +103,15 @@ std::unique_ptr<IXmlDocument> HeadlessApplication::CreateXmlDocument() {
   return xmlDocumentFactory();
 }
 
+void HeadlessApplication::Hover(const IControl& control) {
+  const auto& definition = dynamic_cast<const HeadlessControl&>(control).Definition();
+  if (!hintsEnabled || definition.hint.empty()) return;
+  std::string hint = definition.hint;
+  bool canShow = true;
+  if (onShowHint_) onShowHint_(hint, canShow);
+  if (canShow) hintPopups.push_back(hint);
+}
+
 int HeadlessApplication::ChooseFromMenu(Point at, const std::vector<std::string>& captions) {
   menus.push_back({at, captions});
   journal.push_back("menu");

@@ -93,6 +93,14 @@ class HeadlessApplication : public IApplication {
   void ShowMessage(const std::string& text) override;
   void ShowErrorBox(const std::string& text) override;
   void SetOnActivate(std::function<void()> handler) override { onActivate_ = std::move(handler); }
+  void SetHints(bool enabled, std::uint32_t delayMs, HintHandler onShowHint) override {
+    hintsEnabled = enabled;
+    hintDelayMs = delayMs;
+    onShowHint_ = std::move(onShowHint);
+  }
+  // The mouse comes to rest on a control: its hint goes through the handler, and a pop-up is
+  // recorded when the handler leaves it allowed.
+  void Hover(const IControl& control);
   std::string ModuleDirectory() override { return moduleDirectory; }
   std::string DecimalSeparator() override { return decimalSeparator; }
   std::unique_ptr<IXmlDocument> CreateXmlDocument() override;
@@ -132,6 +140,9 @@ class HeadlessApplication : public IApplication {
   // The menu's answer: the index of the item to choose, or -1 to dismiss it.
   std::function<int(const MenuShown&)> menuChoice;
   std::vector<MenuShown> menus;
+  bool hintsEnabled = false;
+  std::uint32_t hintDelayMs = 0;
+  std::vector<std::string> hintPopups;
   // Called by Run when no message is waiting; returning false ends Run (the test's way out).
   std::function<bool()> onIdle;
 
@@ -149,6 +160,7 @@ class HeadlessApplication : public IApplication {
   };
 
   std::function<void()> onActivate_;
+  HintHandler onShowHint_;
   std::deque<Posted> posted_;
   std::thread::id windowThread_ = std::this_thread::get_id();
   std::mutex sentLock_;

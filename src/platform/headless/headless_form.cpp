@@ -98,3 +98,24 @@ int HeadlessForm::PopupMenu(Point screen, const std::vector<MenuItem>& items) {
 }
 
 }  // namespace platform::headless
+
+namespace platform::headless {
+
+IControl& HeadlessForm::AddControl(const ControlDefinition& definition, std::function<void()> onClick) {
+  controls.push_back(std::make_unique<HeadlessControl>(definition, std::move(onClick)));
+  return *controls.back();
+}
+
+void HeadlessForm::CenterOver(const IForm& other) {
+  left_ = other.Left() + (other.Width() - Width()) / 2;
+  top_ = other.Top() + (other.Height() - Height()) / 2;
+}
+
+HeadlessControl* HeadlessForm::ControlWithText(const std::string& text) {
+  for (auto& control : controls) {
+    if (control->Text() == text) return control.get();
+  }
+  return nullptr;
+}
+
+}  // namespace platform::headless

@@ -28,6 +28,24 @@ class HeadlessMessenger final : public IWindowMessenger {
   HeadlessForm* form_;
 };
 
+// A control without a screen: its definition and its text; the test clicks and hovers.
+class HeadlessControl final : public IControl {
+ public:
+  HeadlessControl(const ControlDefinition& definition, std::function<void()> onClick)
+      : definition_(definition), text_(definition.text), onClick_(std::move(onClick)) {}
+  std::string Text() const override { return text_; }
+  void SetText(const std::string& text) override { text_ = text; }
+  const ControlDefinition& Definition() const { return definition_; }
+  void Click() {
+    if (onClick_) onClick_();
+  }
+
+ private:
+  ControlDefinition definition_;
+  std::string text_;
+  std::function<void()> onClick_;
+};
+
 // A form without a screen. Left and Top start at the system's default place for a pop-up (0, 0);
 // the outer size equals the client size (no frame).
 class HeadlessForm : public IForm {
@@ -56,6 +74,8 @@ class HeadlessForm : public IForm {
   std::unique_ptr<ITimer> CreateTimer(std::uint32_t interval, std::function<void()> onTick) override;
   std::unique_ptr<IBrowser> CreateBrowser(Rect bounds) override;
   int PopupMenu(Point screen, const std::vector<MenuItem>& items) override;
+  IControl& AddControl(const ControlDefinition& definition, std::function<void()> onClick) override;
+  void CenterOver(const IForm& other) override;
 
   // Delivers a message as the window procedure would: Dispatch first, then the default handling
   // (which closes the form on WM_CLOSE).
@@ -67,6 +87,9 @@ class HeadlessForm : public IForm {
   // The components this form created, for the test to drive.
   std::vector<HeadlessTimer*> timers;
   HeadlessBrowser* browser = nullptr;
+  std::vector<std::unique_ptr<HeadlessControl>> controls;
+  // The control showing that text, or nullptr.
+  HeadlessControl* ControlWithText(const std::string& text);
   int showCount = 0;
 
  private:

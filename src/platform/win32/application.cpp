@@ -214,3 +214,13 @@ IWindowServices& Application::WindowServices() { return windowServices_; }
 IHookLibrary& Application::HookLibrary() { return hookLibrary_; }
 
 }  // namespace platform::win32
+
+namespace platform::win32 {
+
+void Application::SetHints(bool enabled, std::uint32_t delayMs, HintHandler onShowHint) {
+  hintsEnabled_ = enabled;
+  hintDelayMs_ = delayMs;
+  onShowHint_ = std::move(onShowHint);
+}
+
+}  // namespace platform::win32

@@ -34,6 +34,7 @@ class Application final : public IApplication {
   void ShowMessage(const std::string& text) override;
   void ShowErrorBox(const std::string& text) override;
   void SetOnActivate(std::function<void()> handler) override;
+  void SetHints(bool enabled, std::uint32_t delayMs, HintHandler onShowHint) override;
 
   std::string ModuleDirectory() override;
   std::string DecimalSeparator() override;
@@ -52,6 +53,9 @@ class Application final : public IApplication {
   HINSTANCE instance_;
   bool oleInitialized_ = false;
   bool classesRegistered_ = false;
+  bool hintsEnabled_ = false;
+  std::uint32_t hintDelayMs_ = 0;
+  HintHandler onShowHint_;
   UniqueHwnd window_;
   bool mainFormCreated_ = false;
   Form* mainForm_ = nullptr;

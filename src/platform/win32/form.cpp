@@ -109,6 +109,23 @@ class FormTimer final : public ITimer {
   std::function<void()> onTick_;
 };
 
+// A child control: only its window handle; the form destroys the window with itself.
+class Control final : public IControl {
+ public:
+  explicit Control(HWND window) : window_(window) {}
+  std::string Text() const override {
+    const int length = GetWindowTextLengthW(window_);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(window_, text.data(), length + 1)));
+    return WideToUtf8(text);
+  }
+  void SetText(const std::string& text) override { SetWindowTextW(window_, Utf8ToWide(text).c_str()); }
+  HWND Window() const { return window_; }
+
+ private:
+  HWND window_;
+};
+
 void Form::RegisterClasses(HINSTANCE instance) {
   for (const wchar_t* name : {kStripClass, kDialogClass}) {
     WNDCLASSEXW windowClass{};
@@ -210,6 +227,17 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
   }
   switch (message) {
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED) {
+        const auto click = clicks_.find(LOWORD(wParam));
+        if (click != clicks_.end() && click->second) {
+          // The handler may replace the map's entries; run a copy.
+          const std::function<void()> onClick = click->second;
+          RunLastResort(onClick);
+          return 0;
+        }
+      }
+      break;
     case WM_CLOSE:
       if (kind_ == FormKind::Dialog) {
         Hide();
@@ -391,6 +419,53 @@ int Form::PopupMenu(Point screen, const std::vector<MenuItem>& items) {
     PostMessageW(window_.Get(), WM_NULL, 0, 0);
   }
   return chosen > 0 ? chosen - 1 : -1;
+}
+
+}  // namespace platform::win32
+
+namespace platform::win32 {
+
+IControl& Form::AddControl(const ControlDefinition& definition, std::function<void()> onClick) {
+  const wchar_t* className = L"STATIC";
+  DWORD style = WS_CHILD | WS_VISIBLE;
+  DWORD exStyle = 0;
+  switch (definition.kind) {
+    case ControlKind::Label:
+      style |= SS_LEFT | SS_NOPREFIX;
+      break;
+    case ControlKind::Edit:
+      className = L"EDIT";
+      style |= ES_AUTOHSCROLL | WS_BORDER;
+      exStyle = WS_EX_CLIENTEDGE;
+      break;
+    case ControlKind::Memo:
+      className = L"EDIT";
+      style |= ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
+      exStyle = WS_EX_WINDOWEDGE | WS_EX_DLGMODALFRAME;
+      break;
+    case ControlKind::Button:
+      className = L"BUTTON";
+      style |= BS_PUSHBUTTON;
+      break;
+  }
+  if (definition.tabOrder >= 0) style |= WS_TABSTOP;
+  const int id = static_cast<int>(controls_.size()) + 100;
+  const Rect& b = definition.bounds;
+  const HWND child = CreateWindowExW(exStyle, className, Utf8ToWide(definition.text).c_str(), style, b.left, b.top,
+                                     b.right - b.left, b.bottom - b.top, window_.Get(),
+                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
+                                     nullptr);
+  if (child == nullptr) ThrowLastError("CreateWindowEx");
+  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+  controls_.push_back(std::make_unique<Control>(child));
+  if (onClick) clicks_[id] = std::move(onClick);
+  return *controls_.back();
+}
+
+void Form::CenterOver(const IForm& other) {
+  const int left = other.Left() + (other.Width() - Width()) / 2;
+  const int top = other.Top() + (other.Height() - Height()) / 2;
+  MoveTo(left, top);
 }
 
 }  // namespace platform::win32

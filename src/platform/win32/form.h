@@ -82,6 +82,8 @@ class Form final : public IForm {
   std::unique_ptr<ITimer> CreateTimer(std::uint32_t interval, std::function<void()> onTick) override;
   std::unique_ptr<IBrowser> CreateBrowser(Rect bounds) override;
   int PopupMenu(Point screen, const std::vector<MenuItem>& items) override;
+  IControl& AddControl(const ControlDefinition& definition, std::function<void()> onClick) override;
+  void CenterOver(const IForm& other) override;
 
  private:
   friend class FormTimer;
@@ -107,6 +109,9 @@ class Form final : public IForm {
   bool dispatching_ = false;
   UINT_PTR nextTimerId_;
   std::map<UINT_PTR, FormTimer*> timers_;
+  // Child controls in the order they were added, with their click handlers by control id.
+  std::vector<std::unique_ptr<class Control>> controls_;
+  std::map<int, std::function<void()>> clicks_;
 };
 
 }  // namespace platform::win32
