@@ -173,50 +173,86 @@ void ServeConnection(std::shared_ptr<ListenerShared> shared, std::shared_ptr<Lis
   shared->changed.notify_all();
 }
 
+// Hands a connection whose request has begun to arrive to a thread of its own; over the bound
+// of connections being served it is closed at once.
+void Serve(const std::shared_ptr<ListenerShared>& shared, platform::Accepted accepted,
+           const std::shared_ptr<const ServeConfig>& config) {
+  auto connection = std::make_shared<ListenerConnection>(accepted.socket.Get());
+  {
+    std::lock_guard<std::mutex> guard(shared->lock);
+    if (shared->connections.size() >= config->maxConnections) return;
+    shared->connections.push_back(connection);
+  }
+  try {
+    auto job = std::make_shared<platform::Accepted>(std::move(accepted));
+    WorkerPool::Submit(shared->workers, [shared, connection, job, config] {
+      ServeConnection(shared, connection, std::move(*job), config);
+    });
+  } catch (...) {
+    std::lock_guard<std::mutex> guard(shared->lock);
+    shared->connections.remove(connection);
+  }
+}
+
+// The listener thread. A connection that has sent nothing yet waits here, without a thread of
+// its own, until its first bytes arrive or its read time-out passes: idle clients then cost a
+// socket each, never one of the threads that serve requests, so they cannot crowd out the page.
 void ListenLoop(std::shared_ptr<ListenerShared> shared, std::vector<platform::Socket> sockets,
                 std::shared_ptr<const ServeConfig> config) noexcept {
-  std::vector<platform::Socket*> waited;
-  for (platform::Socket& socket : sockets) waited.push_back(&socket);
+  using Clock = std::chrono::steady_clock;
+  struct Waiting {
+    platform::Accepted accepted;
+    Clock::time_point deadline;
+  };
+  std::vector<Waiting> waiting;
   while (!shared->stopping) {
+    const auto now = Clock::now();
+    // Expired waiters are dropped unanswered.
+    std::erase_if(waiting, [now](const Waiting& w) { return w.deadline <= now; });
+    int timeout = THttpListener::kAcceptWaitMs;
+    for (const Waiting& w : waiting) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(w.deadline - now).count() + 1;
+      timeout = std::min<int>(timeout, static_cast<int>(left));
+    }
+
+    std::vector<platform::Socket*> polled;
+    for (platform::Socket& socket : sockets) polled.push_back(&socket);
+    for (Waiting& w : waiting) polled.push_back(&w.accepted.socket);
     std::vector<std::size_t> ready;
     try {
-      ready = platform::WaitForConnections(waited, THttpListener::kAcceptWaitMs);
+      ready = platform::WaitForConnections(polled, timeout);
     } catch (...) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
     if (shared->stopping) break;
+
+    // Waiters with something to read go to be served; from the back, so indices stay valid.
+    for (auto it = ready.rbegin(); it != ready.rend() && *it >= sockets.size(); ++it) {
+      const std::size_t index = *it - sockets.size();
+      platform::Accepted accepted = std::move(waiting[index].accepted);
+      waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(index));
+      Serve(shared, std::move(accepted), config);
+    }
     for (const std::size_t index : ready) {
+      if (index >= sockets.size()) break;
       // Take every connection that is waiting before polling again.
       for (;;) {
         platform::Accepted accepted;
         try {
-          if (!platform::TryAccept(*waited[index], accepted)) break;
+          if (!platform::TryAccept(sockets[index], accepted)) break;
         } catch (...) {
           // A pending connection the client already reset, or a lack of resources: go on
           // accepting rather than fall silent for the rest of the run.
           break;
         }
-        auto connection = std::make_shared<ListenerConnection>(accepted.socket.Get());
-        {
-          std::lock_guard<std::mutex> guard(shared->lock);
-          // Over the bound the connection is closed at once, so the listener stays responsive.
-          if (shared->connections.size() >= config->maxConnections) continue;
-          shared->connections.push_back(connection);
-        }
-        try {
-          auto job = std::make_shared<platform::Accepted>(std::move(accepted));
-          WorkerPool::Submit(shared->workers, [shared, connection, job, config] {
-            ServeConnection(shared, connection, std::move(*job), config);
-          });
-        } catch (...) {
-          std::lock_guard<std::mutex> guard(shared->lock);
-          shared->connections.remove(connection);
-        }
+        // Over the bound the connection is closed at once, so the listener stays responsive.
+        if (waiting.size() >= THttpListener::kMaxWaitingConnections) continue;
+        waiting.push_back({std::move(accepted), Clock::now() + std::chrono::milliseconds(config->readTimeout)});
       }
     }
   }
-  // The listening sockets close here, as the thread ends.
+  // The listening sockets and the waiting connections close here, as the thread ends.
 }
 
 }  // namespace

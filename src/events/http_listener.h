@@ -48,6 +48,8 @@ class THttpListener {
   static constexpr int kDefaultTerminateWaitTime = 5000;
   static constexpr int kDefaultReadTimeoutMs = 10000;
   static constexpr std::size_t kDefaultMaxConnections = 64;
+  // Connections that have not sent anything yet; they hold no thread.
+  static constexpr std::size_t kMaxWaitingConnections = 512;
   static constexpr const char* kProductToken = "LatestSongViewer/1.0";
 
   THttpListener();
@@ -63,7 +65,7 @@ class THttpListener {
   void SetDefaultPort(int port);
   // The port actually listened on (port 0 asks the system for a free one); 0 while inactive.
   std::uint16_t ListeningPort() const { return listeningPort_; }
-  // Connections currently being served.
+  // Connections currently being served (those whose request has begun to arrive).
   std::size_t ConnectionCount() const;
 
   CommandHandler OnCommandGet;

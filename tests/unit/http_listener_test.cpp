@@ -177,31 +177,51 @@ TEST_F(ListenerTest, RequestsOverABoundAreClosedUnanswered) {
   EXPECT_TRUE(seen.empty());
 }
 
-TEST_F(ListenerTest, IdleClientIsDroppedAfterTheReadTimeOut) {
+TEST_F(ListenerTest, IdleClientsAreDroppedAfterTheReadTimeOut) {
   listener.ReadTimeout = 300;
   const auto port = Start();
-  platform::Socket idle = platform::ConnectTcp("127.0.0.1", port);
-  platform::SendAll(idle, "GET / HT", 8);
-  EXPECT_EQ(ReadToClose(idle, 5000), "");
+  platform::Socket silent = platform::ConnectTcp("127.0.0.1", port);
+  platform::Socket partial = platform::ConnectTcp("127.0.0.1", port);
+  platform::SendAll(partial, "GET / HT", 8);
+  EXPECT_EQ(ReadToClose(silent, 5000), "");
+  EXPECT_EQ(ReadToClose(partial, 5000), "");
   EXPECT_TRUE(seen.empty());
 }
 
-TEST_F(ListenerTest, ConnectionsOverTheLimitAreClosedAtOnceAndServingGoesOn) {
+TEST_F(ListenerTest, IdleConnectionsDoNotCrowdOutRequests) {
   const auto port = Start();
   std::vector<platform::Socket> idle;
-  // One at a time, so the short accept queue never overflows.
-  for (std::size_t i = 1; i <= 64; ++i) {
+  for (int i = 0; i < 65; ++i) {
     idle.push_back(platform::ConnectTcp("127.0.0.1", port));
-    while (listener.ConnectionCount() < i) std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(1ms);  // the accept queue holds only a few at a time
   }
-  // The 65th is accepted and closed at once, long before any read time-out.
-  platform::Socket over = platform::ConnectTcp("127.0.0.1", port);
-  EXPECT_EQ(ReadToClose(over, 3000), "");
+  EXPECT_EQ(Exchange(port, "GET /served HTTP/1.1\r\n\r\n"), k404);
+  // None of the idle ones was closed to make room.
+  for (auto* socket : {&idle.front(), &idle.back()}) EXPECT_EQ(ReadToClose(*socket, 200), "<still open>");
+}
+
+TEST_F(ListenerTest, RequestsOverTheLimitBeingServedAreClosedAtOnce) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> inHandler{0};
+  listener.OnCommandGet = [&, released](TConnectionThread&, THttpRequest&, THttpResponse& response) {
+    response.SetStatus(404);
+    ++inHandler;
+    released.wait();
+  };
+  const auto port = Start();
+  std::vector<platform::Socket> busy;
+  for (int i = 0; i < 64; ++i) {
+    busy.push_back(platform::ConnectTcp("127.0.0.1", port));
+    platform::SendAll(busy.back(), "GET / HTTP/1.1\r\n\r\n", 18);
+    while (inHandler < i + 1) std::this_thread::sleep_for(1ms);
+  }
   EXPECT_EQ(listener.ConnectionCount(), 64u);
-  // As soon as a place is free again, requests are served as usual.
-  idle.pop_back();
-  while (listener.ConnectionCount() > 63) std::this_thread::sleep_for(1ms);
-  EXPECT_EQ(Exchange(port, "GET /ok HTTP/1.1\r\n\r\n"), k404);
+  // Far shorter than any time-out: the 65th is closed as soon as its request arrives.
+  EXPECT_EQ(Exchange(port, "GET /over HTTP/1.1\r\n\r\n"), "");
+  release.set_value();
+  for (auto& socket : busy) EXPECT_EQ(ReadToClose(socket), k404);
+  EXPECT_EQ(Exchange(port, "GET /again HTTP/1.1\r\n\r\n"), k404);
 }
 
 TEST_F(ListenerTest, ResetConnectionsDoNotSilenceTheListener) {
@@ -242,13 +262,16 @@ TEST_F(ListenerTest, DefaultPortMovesAnActiveListener) {
   EXPECT_FALSE(listener.Active());
 }
 
-TEST_F(ListenerTest, StopClosesAnIdleClientAtOnce) {
+TEST_F(ListenerTest, StopClosesIdleClientsAtOnce) {
   const auto port = Start();
   platform::Socket idle = platform::ConnectTcp("127.0.0.1", port);
+  platform::Socket partial = platform::ConnectTcp("127.0.0.1", port);
+  platform::SendAll(partial, "GET", 3);
   while (listener.ConnectionCount() < 1) std::this_thread::sleep_for(5ms);
   listener.SetActive(false);
   // Far shorter than the read time-out: the stop itself ended the connection.
   EXPECT_EQ(ReadToClose(idle, 3000), "");
+  EXPECT_EQ(ReadToClose(partial, 3000), "");
   EXPECT_THROW(platform::ConnectTcp("127.0.0.1", port), platform::SocketError);
 }
 

@@ -1,5 +1,7 @@
 // Winsock 2 for the product: the same calls as the POSIX build, Winsock's own error codes.
 
+// The listener waits on its idle connections with select; Winsock's default set holds only 64.
+#define FD_SETSIZE 1024
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
