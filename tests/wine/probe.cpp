@@ -11,10 +11,17 @@
 //                                    click a dialog's button, then wait until the dialog is gone
 //   probe post TARGET MSG WPARAM LPARAM      PostMessage; TARGET is "strip" or a window handle
 //   probe send TARGET MSG WPARAM LPARAM      SendMessageTimeout, prints the result
+//   probe move TARGET X Y            move a window's outer top-left corner (size and stacking
+//                                    unchanged, not activated); TARGET as for post
 //   probe standin COMMAND...         forward one command to the stand-in Winamp
 //   probe menu                       the open popup menu (#32768) and, where readable, its items
 //   probe menu-choose CAPTION [--items A|B|-|C] [--timeout-ms N]
 //                                    choose an item of the open popup menu with the keyboard
+//   probe menu-cancel [--timeout-ms N]   close the open popup menu with Escape, choosing nothing
+//   probe controls TARGET            a window's client rect on the screen and its child controls
+//                                    in stacking (tab) order: class, text (asked of the control),
+//                                    rect, flags, which one has the focus
+//   probe settext HWND TEXT          WM_SETTEXT to a control, as if the user had typed TEXT
 // FILTER is --pid N (a Windows process id, as the other answers print it) or --exe NAME (the file
 // name of the owning process, e.g. LatestSongViewer.exe). Numbers may be decimal or 0x-hex.
 //
@@ -497,6 +504,22 @@ int PostOrSend(const Options& o, bool send) {
   return ok ? 0 : 1;
 }
 
+int Move(const Options& o) {
+  if (o.words.size() != 3) return Fail(R"({"error":"usage: move TARGET X Y"})", 2);
+  auto target = ResolveTarget(o.words[0]);
+  // Coordinates may be negative (a monitor left of the primary one), which ParseNumber also takes.
+  auto x = ParseNumber(o.words[1]);
+  auto y = ParseNumber(o.words[2]);
+  if (!x || !y) return Fail(R"({"error":"bad number"})", 2);
+  if (!target) return Fail(R"({"ok":false,"error":"no such window"})");
+  bool ok = SetWindowPos(*target, nullptr, static_cast<int>(*x), static_cast<int>(*y), 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE) != FALSE;
+  RECT rect{};
+  GetWindowRect(*target, &rect);
+  Print(JsonObject().Add("ok", JsonBool(ok)).Add("hwnd", JsonHandle(*target)).Add("rect", JsonRect(rect)).Text());
+  return ok ? 0 : 1;
+}
+
 int Standin(const Options& o) {
   if (o.words.empty()) return Fail(R"({"error":"usage: standin COMMAND..."})", 2);
   std::wstring command;
@@ -652,9 +675,87 @@ int MenuChoose(const Options& o) {
   return closed ? 0 : 1;
 }
 
+int MenuCancel(const Options& o) {
+  if (!o.words.empty()) return Fail(R"({"error":"usage: menu-cancel"})", 2);
+  auto menuWindow = OpenMenuWindow();
+  if (!menuWindow) return Fail(R"({"cancelled":false,"error":"no open menu"})");
+  PostKey(*menuWindow, VK_ESCAPE);
+  bool closed = WaitUntilGone(*menuWindow, o.timeoutMs);
+  Print(JsonObject().Add("cancelled", "true").Add("closed", JsonBool(closed)).Text());
+  return closed ? 0 : 1;
+}
+
+// A control keeps its text itself; GetWindowTextW would read only its creation text from here.
+std::optional<std::wstring> ControlText(HWND control) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &length)) {
+    return std::nullopt;
+  }
+  std::wstring text(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                           kMessageTimeoutMs, &copied)) {
+    return std::nullopt;
+  }
+  text.resize(std::min<size_t>(copied, length));
+  return text;
+}
+
+int Controls(const Options& o) {
+  if (o.words.size() != 1) return Fail(R"({"error":"usage: controls TARGET"})", 2);
+  auto target = ResolveTarget(o.words[0]);
+  if (!target || !IsWindow(*target)) return Fail(R"({"found":false,"error":"no such window"})");
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof gui;
+  HWND focus = GetGUIThreadInfo(GetWindowThreadProcessId(*target, nullptr), &gui) ? gui.hwndFocus : nullptr;
+  std::vector<std::string> listed;
+  // Direct children only, in the order EnumChildWindows gives: the stacking order, which is the
+  // order Tab moves the focus in.
+  for (HWND child : ChildWindows(*target)) {
+    if (GetParent(child) != *target) continue;
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    auto text = ControlText(child);
+    LONG style = GetWindowLongW(child, GWL_STYLE);
+    listed.push_back(JsonObject()
+                         .Add("hwnd", JsonHandle(child))
+                         .Add("id", std::to_string(GetDlgCtrlID(child)))
+                         .Add("class", JsonString(ClassOf(child)))
+                         .Add("text", text ? JsonString(*text) : "null")
+                         .Add("rect", JsonRect(rect))
+                         .Add("visible", JsonBool(IsWindowVisible(child)))
+                         .Add("enabled", JsonBool(IsWindowEnabled(child)))
+                         .Add("tabstop", JsonBool((style & WS_TABSTOP) != 0))
+                         .Add("focused", JsonBool(child == focus))
+                         .Text());
+  }
+  RECT client{};
+  GetClientRect(*target, &client);
+  MapWindowPoints(*target, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  Print(JsonObject()
+            .Add("found", "true")
+            .Add("hwnd", JsonHandle(*target))
+            .Add("client", JsonRect(client))
+            .Add("focus", JsonHandle(focus))
+            .Add("controls", JsonArray(listed))
+            .Text());
+  return 0;
+}
+
+int SetText(const Options& o) {
+  if (o.words.size() != 2) return Fail(R"({"error":"usage: settext HWND TEXT"})", 2);
+  auto target = ResolveTarget(o.words[0]);
+  if (!target || !IsWindow(*target)) return Fail(R"({"ok":false,"error":"no such window"})");
+  DWORD_PTR result = 0;
+  bool ok = SendMessageTimeoutW(*target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(o.words[1].c_str()),
+                                SMTO_ABORTIFHUNG, o.timeoutMs, &result) != 0 && result != 0;
+  Print(JsonObject().Add("ok", JsonBool(ok)).Add("hwnd", JsonHandle(*target)).Text());
+  return ok ? 0 : 1;
+}
+
 int Run(const std::vector<std::wstring>& args) {
   if (args.empty()) {
-    return Fail(R"({"error":"usage: probe strip|windows|dialogs|press|post|send|standin|menu|menu-choose ..."})", 2);
+    return Fail(R"({"error":"usage: probe strip|windows|dialogs|press|post|send|move|standin|menu|menu-choose|menu-cancel|controls|settext ..."})", 2);
   }
   const std::wstring& command = args[0];
   Options o = ParseOptions(std::vector<std::wstring>(args.begin() + 1, args.end()));
@@ -670,9 +771,13 @@ int Run(const std::vector<std::wstring>& args) {
   if (command == L"press") return Press(o);
   if (command == L"post") return PostOrSend(o, false);
   if (command == L"send") return PostOrSend(o, true);
+  if (command == L"move") return Move(o);
   if (command == L"standin") return Standin(o);
   if (command == L"menu") return Menu();
   if (command == L"menu-choose") return MenuChoose(o);
+  if (command == L"menu-cancel") return MenuCancel(o);
+  if (command == L"controls") return Controls(o);
+  if (command == L"settext") return SetText(o);
   return Fail(R"({"error":"unknown command"})", 2);
 }
 

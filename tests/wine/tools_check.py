@@ -105,20 +105,29 @@ class StandinAndProbe(WineScenario):
         code, answer = self.probe.run("press", "OK")
         self.assertEqual((code, answer["pressed"]), (1, False))
 
-    def test_popup_menu_item_is_chosen_by_caption(self):
+    def test_popup_menu_item_is_chosen_by_caption_or_cancelled(self):
         self.start_standin()
         items = "設定|更新|-|閉じる"
-        # (caption, 1-based position among all items)
-        for caption, position in [("閉じる", 4), ("設定", 1), ("更新", 2)]:
+        # (caption or None to cancel, where the menu opens, 1-based position among all items or 0
+        # for none chosen)
+        for caption, at, position in [("閉じる", (300, 300), 4), ("設定", (8, 3), 1), ("更新", (300, 300), 2),
+                                      (None, (40, 250), 0)]:
             with self.subTest(caption=caption):
-                self.probe.act("standin", "popup", "300", "300", items)
+                self.probe.act("standin", "popup", str(at[0]), str(at[1]), items)
                 menu = wait_for("the menu", lambda: self.probe("menu"), lambda m: m["found"])
+                # The scenarios find where the product opened its menu from this rectangle.
+                self.assertEqual(menu["rect"][:2], list(at), menu)
                 if menu["readable"]:
                     self.assertEqual([i["caption"] for i in menu["items"]], items.split("|"))
-                chosen = self.probe.act("menu-choose", caption, "--items", items)
-                self.assertTrue(chosen["closed"], chosen)
+                if caption is None:
+                    closed = self.probe.act("menu-cancel")
+                else:
+                    closed = self.probe.act("menu-choose", caption, "--items", items)
+                self.assertTrue(closed["closed"], closed)
                 self.assertFalse(self.probe("menu")["found"])
                 self.assertEqual(self.probe.act("standin", "last-result")["result"], 1 + position)
+        code, answer = self.probe.run("menu-cancel")
+        self.assertEqual((code, answer["cancelled"]), (1, False))
 
     def test_messages_reach_a_window_by_handle(self):
         self.start_standin()
@@ -127,9 +136,16 @@ class StandinAndProbe(WineScenario):
         sent = self.probe.act("send", str(main["hwnd"]), str(wm_gettextlength), "0", "0")
         self.assertEqual(sent["result"], len(main["title"]))
         self.assertTrue(self.probe.act("post", hex(main["hwnd"]), str(wm_null), "0", "0")["ok"])
+        # (x, y) to move the main window's outer top-left corner to; its size stays.
+        for x, y in [(300, 200), (-20, 7)]:
+            with self.subTest(move=(x, y)):
+                moved = self.probe.act("move", str(main["hwnd"]), str(x), str(y))
+                self.assertEqual(moved["rect"], [x, y, x + 275, y + 116])
+                self.assertEqual(self.winamp_windows()["Winamp v1.x"]["rect"], [x, y, x + 275, y + 116])
         # Without the product there is no strip to address.
         self.assertFalse(self.probe.strip()["found"])
         self.assertEqual(self.probe.run("post", "strip", "0", "0", "0")[0], 1)
+        self.assertEqual(self.probe.run("move", "strip", "0", "0")[0], 1)
 
     def test_quit_ends_the_stand_in_with_exit_code_0(self):
         process = self.start_standin()

@@ -25,12 +25,17 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
 import unittest
 from dataclasses import dataclass, field
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from event_client import Answer  # noqa: E402 (found through the path above)
 
 STRIP_CLIENT_SIZE = [275, 14]
 # The port the product listens on until its settings move it; it is fixed, so two products cannot
@@ -120,6 +125,7 @@ class Config:
 # stopped (CTest's TIMEOUT sends SIGTERM, and unittest's own cleanups never run then).
 _started: list[subprocess.Popen] = []
 _servers: list["Wine"] = []
+_last_resort: list = []
 
 
 def track(process: subprocess.Popen) -> subprocess.Popen:
@@ -133,6 +139,9 @@ def _end_everything(signum: int, _frame) -> None:
             process.kill()
     for wine in _servers:
         wine.kill_server()
+    for undo in reversed(_last_resort):
+        with contextlib.suppress(Exception):
+            undo()
     os._exit(128 + signum)
 
 
@@ -345,6 +354,80 @@ def wait_for(what: str, poll, done, timeout: float = STEP_TIMEOUT, interval: flo
         if time.monotonic() > deadline:
             raise AssertionError(f"timed out after {timeout:.0f} s waiting for {what}; last seen: {value}")
         time.sleep(interval)
+
+
+# ---- another host ----------------------------------------------------------------------------
+
+
+class ForeignHostUnavailable(Exception):
+    pass
+
+
+class ForeignHost:
+    """A second network stack on this machine that plays another host on the LAN: a network
+    namespace joined to this one by a veth pair. Its requests reach the product with a peer address
+    that is neither loopback nor the connection's own local address.
+
+    The names are fixed rather than per run so that a run killed before its clean-up leaves nothing
+    behind that the next run does not remove first; the scenarios take turns (RESOURCE_LOCK)."""
+
+    NAMESPACE = "lsv-wine-foreign"
+    HOST_LINK = "lsvwine0"
+    PEER_LINK = "lsvwine1"
+    HOST_ADDRESS = "10.231.0.1"
+    PEER_ADDRESS = "10.231.0.2"
+    _PREFIX = 24
+
+    def __init__(self) -> None:
+        if os.geteuid() != 0:
+            raise ForeignHostUnavailable("network namespaces need root")
+        if shutil.which("ip") is None:
+            raise ForeignHostUnavailable("iproute2 (ip) is not installed")
+        self.remove()
+        _last_resort.append(self.remove)
+        try:
+            for command in (
+                ["ip", "netns", "add", self.NAMESPACE],
+                ["ip", "link", "add", self.HOST_LINK, "type", "veth", "peer", "name", self.PEER_LINK],
+                ["ip", "link", "set", self.PEER_LINK, "netns", self.NAMESPACE],
+                ["ip", "addr", "add", f"{self.HOST_ADDRESS}/{self._PREFIX}", "dev", self.HOST_LINK],
+                ["ip", "link", "set", self.HOST_LINK, "up"],
+                self._inside("ip", "addr", "add", f"{self.PEER_ADDRESS}/{self._PREFIX}", "dev", self.PEER_LINK),
+                self._inside("ip", "link", "set", self.PEER_LINK, "up"),
+                self._inside("ip", "link", "set", "lo", "up"),
+            ):
+                done = subprocess.run(command, capture_output=True, text=True, timeout=STEP_TIMEOUT)
+                if done.returncode != 0:
+                    raise ForeignHostUnavailable(f"{' '.join(command)}: {done.stderr.strip()}")
+        except BaseException:
+            self.remove()
+            raise
+
+    def _inside(self, *command: str) -> list[str]:
+        return ["ip", "netns", "exec", self.NAMESPACE, *command]
+
+    def send_event(self, port: int, event_type: str, arg1: object = 0, arg2: object = 0,
+                   timeout: float = STEP_TIMEOUT) -> "Answer":
+        """Sends one page event from inside the namespace to this machine's side of the link."""
+        done = subprocess.run(
+            self._inside(
+                sys.executable, str(Path(__file__).resolve().parent / "event_client.py"),
+                self.HOST_ADDRESS, str(port), event_type, str(arg1), str(arg2), "--timeout", str(timeout),
+            ),
+            capture_output=True, text=True, timeout=timeout + STEP_TIMEOUT,
+        )
+        if done.returncode != 0 or not done.stdout.strip():
+            raise RuntimeError(f"the client in {self.NAMESPACE} failed: {done.stderr.strip()}")
+        return Answer(**json.loads(done.stdout.strip().splitlines()[-1]))
+
+    def remove(self) -> None:
+        # Deleting one end of a veth pair deletes both; deleting the namespace would as well, but
+        # only once nothing holds it open.
+        for command in (["ip", "link", "del", self.HOST_LINK], ["ip", "netns", "del", self.NAMESPACE]):
+            with contextlib.suppress(OSError, subprocess.TimeoutExpired):
+                subprocess.run(command, capture_output=True, timeout=STEP_TIMEOUT)
+        with contextlib.suppress(ValueError):
+            _last_resort.remove(self.remove)
 
 
 # ---- the display page -----------------------------------------------------------------------

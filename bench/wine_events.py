@@ -1,0 +1,179 @@
+"""Page events against the real product under Wine and Xvfb: how long one event takes from the
+request being sent to its answer being read, and how long "close" takes to end the process.
+
+  python3 bench/wine_events.py [--requests N] [--starts N]
+
+Figures printed:
+  * round trip of an event that does nothing ("type=none": it still goes through the hand-over to
+    the window thread and back), and of a request that is not an event at all (answered by the
+    listener without the hand-over), each over N requests on a connection of their own: p50, p99,
+    worst. The clock runs from the request having been written to the listener's close having been
+    read, so connecting is not counted.
+  * "close": from the request having been written to the listener having cut that connection,
+    and to the Wine process having exited, over N starts of the product: median and worst, and
+    how many of the requests went unanswered (all must). Under Xvfb without a window manager Wine
+    holds the hiding of the strip for 2 s (its wait for a withdrawn window state times out), and
+    the product hides the strip before it stops the listener, so both figures carry those 2 s.
+
+Paths as for the Wine scenarios (tests/wine/wine_fixture.py): the build tree build/win64 or
+build/win32 of this checkout by default. Standard library only.
+"""
+
+from __future__ import annotations
+
+import argparse
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
+
+from event_client import STATUS_404, PendingEvent, send_request  # noqa: E402
+from wine_fixture import (  # noqa: E402
+    FIXED_EVENT_PORT,
+    START_TIMEOUT,
+    STEP_TIMEOUT,
+    Config,
+    PageServer,
+    Probe,
+    VirtualDisplay,
+    Wine,
+    free_tcp_port,
+    port_is_free,
+    settings_xml,
+    stage_install,
+    stop_process,
+    wait_for,
+)
+
+LOOPBACK = "127.0.0.1"
+# Requests before the measured ones: the first few pay for Wine loading the socket and thread code.
+WARM_UP = 20
+
+
+def percentile(sorted_values: list[float], fraction: float) -> float:
+    """Nearest-rank percentile of an ascending list."""
+    index = max(0, min(len(sorted_values) - 1, round(fraction * len(sorted_values) + 0.5) - 1))
+    return sorted_values[index]
+
+
+def ms(seconds: float) -> str:
+    return f"{seconds * 1000:8.2f} ms"
+
+
+class Bench:
+    def __init__(self, config: Config) -> None:
+        self.config = config
+        self.display = VirtualDisplay()
+        self.wine = Wine(config, self.display)
+        self.wine.ensure_prefix()
+        self.wine.kill_server()
+        self.probe = Probe(self.wine)
+        self.page = PageServer()
+        self.starts = 0
+
+    def close(self) -> None:
+        self.page.stop()
+        self.wine.kill_server()
+        self.display.stop()
+
+    def start_standin(self) -> subprocess.Popen:
+        process = self.wine.start(self.config.standin)
+        wait_for(
+            "the stand-in Winamp's windows",
+            lambda: self.probe("windows")["windows"],
+            lambda windows: sum(1 for w in windows if w["class"].startswith("Winamp")) == 5,
+            timeout=START_TIMEOUT,
+        )
+        return process
+
+    def start_product(self) -> tuple[subprocess.Popen, int]:
+        """The product with the strip shown and its page loaded, listening on a port of its own."""
+        self.starts += 1
+        port = free_tcp_port()
+        folder = stage_install(self.config, f"bench.{self.starts}", settings_xml(self.page.url, "0", port))
+        wait_for(f"port {FIXED_EVENT_PORT} to be free", lambda: port_is_free(FIXED_EVENT_PORT), bool)
+        loaded = len(self.page.page_gets())
+        process = self.wine.start(folder / "LatestSongViewer.exe", cwd=folder)
+        wait_for("the strip", self.probe.strip, lambda s: s.get("visible", False), timeout=START_TIMEOUT)
+        wait_for("the page", self.page.page_gets, lambda gets: len(gets) > loaded, timeout=START_TIMEOUT)
+        if self.probe.dialogs():
+            raise RuntimeError(f"a box is open: {self.probe.dialogs()}")
+        return process, port
+
+    def round_trips(self, port: int, target: str, count: int) -> list[float]:
+        times = []
+        for i in range(WARM_UP + count):
+            answer = send_request(LOOPBACK, port, target, timeout=STEP_TIMEOUT)
+            if answer.error is not None or answer.status_line != STATUS_404:
+                raise RuntimeError(f"request {i} of {target}: {answer}")
+            if i >= WARM_UP:
+                times.append(answer.round_trip)
+        return sorted(times)
+
+    def close_time(self) -> tuple[float, float, bool]:
+        """Seconds from "close" having been written to its connection having been cut and to the
+        process having exited, and whether the request went unanswered."""
+        process, port = self.start_product()
+        try:
+            # The exit is awaited here while the request waits on a thread of its own, so reading
+            # the (absent) answer cannot delay the clock.
+            pending = PendingEvent(LOOPBACK, port, "close", timeout=STEP_TIMEOUT)
+            process.wait(STEP_TIMEOUT)
+            exited = time.monotonic()
+            answer = pending.answer(STEP_TIMEOUT)
+            if process.returncode != 0:
+                raise RuntimeError(f"exit code {process.returncode} after close")
+            return answer.round_trip, exited - answer.sent, answer.unanswered
+        finally:
+            stop_process(process)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--requests", type=int, default=500, help="measured requests of each kind")
+    parser.add_argument("--starts", type=int, default=10, help="starts of the product for close")
+    args = parser.parse_args()
+
+    config = Config.from_environment()
+    reason = config.missing()
+    if reason:
+        print(f"skipped: {reason}")
+        return 77
+    bench = Bench(config)
+    try:
+        standin = bench.start_standin()
+        process, port = bench.start_product()
+        kinds = {
+            "event type=none (hand-over)": "/event?type=none&arg1=0&arg2=0",
+            "not an event (listener only)": "/other",
+        }
+        print(f"Wine {config.loader} ({config.bits}-bit build), {args.requests} requests each, "
+              f"{WARM_UP} warm-up requests not counted")
+        for name, target in kinds.items():
+            times = bench.round_trips(port, target, args.requests)
+            print(f"  {name:30} p50 {ms(percentile(times, 0.50))}  p99 {ms(percentile(times, 0.99))}  "
+                  f"worst {ms(times[-1])}")
+        stop_process(process)
+
+        cuts, exits = [], []
+        unanswered = 0
+        for _ in range(args.starts):
+            cut, exit_time, no_answer = bench.close_time()
+            cuts.append(cut)
+            exits.append(exit_time)
+            unanswered += no_answer
+        print(f"close, over {args.starts} starts (requests left unanswered: {unanswered} of {args.starts})")
+        print(f"  {'to the connection cut':30} median {ms(statistics.median(cuts))}  worst {ms(max(cuts))}")
+        print(f"  {'to the process exit':30} median {ms(statistics.median(exits))}  worst {ms(max(exits))}")
+        stop_process(standin)
+    finally:
+        bench.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
