@@ -746,9 +746,10 @@ int SetText(const Options& o) {
   if (o.words.size() != 2) return Fail(R"({"error":"usage: settext HWND TEXT"})", 2);
   auto target = ResolveTarget(o.words[0]);
   if (!target || !IsWindow(*target)) return Fail(R"({"ok":false,"error":"no such window"})");
+  const LPARAM text = reinterpret_cast<LPARAM>(o.words[1].c_str());
   DWORD_PTR result = 0;
-  bool ok = SendMessageTimeoutW(*target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(o.words[1].c_str()),
-                                SMTO_ABORTIFHUNG, o.timeoutMs, &result) != 0 && result != 0;
+  bool sent = SendMessageTimeoutW(*target, WM_SETTEXT, 0, text, SMTO_ABORTIFHUNG, o.timeoutMs, &result) != 0;
+  bool ok = sent && result != 0;
   Print(JsonObject().Add("ok", JsonBool(ok)).Add("hwnd", JsonHandle(*target)).Text());
   return ok ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include <ole2.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -153,7 +154,7 @@ std::unique_ptr<IForm> Application::CreateForm(const FormDefinition& definition,
   if (isMain) {
     onDestroyed = [this] { MainFormDestroyed(); };
   }
-  auto form = std::make_unique<Form>(instance_, definition, events, window_.Get(), std::move(onDestroyed));
+  auto form = std::make_unique<Form>(instance_, definition, events, window_.Get(), std::move(onDestroyed), &hints_);
   if (isMain) {
     mainForm_ = form.get();
     mainFormCreated_ = true;
@@ -179,6 +180,9 @@ void Application::Run() {
   MSG message{};
   // WM_QUIT comes from the main form's destruction; a modal loop that sees it first posts it again.
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (Form::TranslateDialogMessage(message)) {
+      continue;
+    }
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
@@ -218,9 +222,9 @@ IHookLibrary& Application::HookLibrary() { return hookLibrary_; }
 namespace platform::win32 {
 
 void Application::SetHints(bool enabled, std::uint32_t delayMs, HintHandler onShowHint) {
-  hintsEnabled_ = enabled;
-  hintDelayMs_ = delayMs;
-  onShowHint_ = std::move(onShowHint);
+  hints_.enabled = enabled;
+  hints_.delayMs = delayMs;
+  hints_.onShowHint = std::move(onShowHint);
 }
 
 }  // namespace platform::win32

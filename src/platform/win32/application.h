@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 #include "platform/application.h"
 #include "platform/form.h"
 #include "platform/hook_library.h"
+#include "platform/win32/form.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/hook_library.h"
 #include "platform/win32/window_services.h"
@@ -16,8 +18,6 @@
 #include "platform/xml_document.h"
 
 namespace platform::win32 {
-
-class Form;
 
 // The toolkit on Win32. Lives on the window thread: everything but construction happens there.
 class Application final : public IApplication {
@@ -53,9 +53,8 @@ class Application final : public IApplication {
   HINSTANCE instance_;
   bool oleInitialized_ = false;
   bool classesRegistered_ = false;
-  bool hintsEnabled_ = false;
-  std::uint32_t hintDelayMs_ = 0;
-  HintHandler onShowHint_;
+  // Read by the dialog forms' controls, which hold its address: it lives as long as the application.
+  HintSettings hints_;
   UniqueHwnd window_;
   bool mainFormCreated_ = false;
   Form* mainForm_ = nullptr;

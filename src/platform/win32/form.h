@@ -7,9 +7,11 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/application.h"
 #include "platform/browser.h"
 #include "platform/form.h"
 #include "platform/timer.h"
@@ -19,6 +21,22 @@
 namespace platform::win32 {
 
 class FormTimer;
+class Control;
+
+// The application-wide hint settings, owned by the application and read by the dialog's controls
+// each time the mouse comes to rest on one, so later changes reach controls made earlier.
+struct HintSettings {
+  bool enabled = false;
+  std::uint32_t delayMs = 0;
+  IApplication::HintHandler onShowHint;
+};
+
+struct FontTraits {
+  using Type = HFONT;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type font) noexcept { DeleteObject(font); }
+};
+using UniqueHfont = UniqueResource<FontTraits>;
 
 class WindowMessenger final : public IWindowMessenger {
  public:
@@ -48,9 +66,10 @@ void RunLastResort(Callback&& callback) noexcept {
 class Form final : public IForm {
  public:
   // Creates the window hidden, owned by owner. onDestroyed runs on the window thread when the
-  // window has been destroyed, whoever destroyed it. Raises platform::Error.
+  // window has been destroyed, whoever destroyed it. hints, when given, must outlive the form.
+  // Raises platform::Error.
   Form(HINSTANCE instance, const FormDefinition& definition, IFormEvents& events, HWND owner,
-       std::function<void()> onDestroyed);
+       std::function<void()> onDestroyed, const HintSettings* hints = nullptr);
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
   ~Form() override;
@@ -60,6 +79,11 @@ class Form final : public IForm {
   static void UnregisterClasses(HINSTANCE instance);
 
   HWND Hwnd() const noexcept { return window_.Get(); }
+
+  // The message loop's keyboard handling for dialog forms: Tab and Shift+Tab move the focus through
+  // the controls, while Enter and Escape go to the focused control like any other key. True when
+  // the message has been dispatched.
+  static bool TranslateDialogMessage(MSG& message);
 
   WindowHandle Handle() const override;
   int Left() const override;
@@ -87,6 +111,7 @@ class Form final : public IForm {
 
  private:
   friend class FormTimer;
+  friend class Control;
 
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -96,6 +121,18 @@ class Form final : public IForm {
   UINT_PTR AddTimer(FormTimer& timer);
   void RemoveTimer(UINT_PTR id);
   void Tick(UINT_PTR id);
+
+  // The dialog's own handling; true when the message needs nothing more.
+  bool HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+  int Scale(int length) const;
+  void ApplyDialogSize(const RECT* suggested);
+  void ApplyDpi();
+  void PlaceControl(const Control& control);
+  void StackInTabOrder();
+  void FocusControl();
+  void ShowHintFor(const Control& control);
+  void ShowHintPopup(const std::string& text);
+  void HideHintPopup();
 
   FormKind kind_;
   IFormEvents& events_;
@@ -110,8 +147,20 @@ class Form final : public IForm {
   UINT_PTR nextTimerId_;
   std::map<UINT_PTR, FormTimer*> timers_;
   // Child controls in the order they were added, with their click handlers by control id.
-  std::vector<std::unique_ptr<class Control>> controls_;
+  std::vector<std::unique_ptr<Control>> controls_;
   std::map<int, std::function<void()>> clicks_;
+
+  // Dialog forms only. The DPI awareness the window was created with (null where the system has
+  // no per-thread awareness): its controls and pop-ups must be created with the same one.
+  HANDLE dpiContext_ = nullptr;
+  int clientWidth_ = 0;  // at 96 dpi
+  int clientHeight_ = 0;
+  UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
+  UniqueHfont font_;
+  const HintSettings* hints_;
+  UniqueHwnd hintPopup_;
+  // The control that had the focus when the dialog was last deactivated.
+  HWND lastFocus_ = nullptr;
 };
 
 }  // namespace platform::win32
