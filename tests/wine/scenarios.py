@@ -10,9 +10,12 @@ wine_fixture.py for the variables.)
 from __future__ import annotations
 
 import re
+import shutil
 import sys
 import time
 import unittest
+import xml.etree.ElementTree as ET
+import zipfile
 from pathlib import Path
 
 # Keep the source tree free of __pycache__ folders.
@@ -25,6 +28,7 @@ from wine_fixture import (  # noqa: E402 (the path above comes first)
     STEP_TIMEOUT,
     Config,
     ForeignHost,
+    FIXED_EVENT_PORT,
     ForeignHostUnavailable,
     PageServer,
     WineScenario,
@@ -374,6 +378,61 @@ class PageEvents(PageEventScenario):
         self.assertFalse(self.probe.strip().get("visible", False))
         self.press_ok_and_expect_strip(dialog)
         self.assert_product_running()
+
+
+class InstalledFromZip(PageEventScenario):
+    """The packaged zip as a user gets it: unpacked anywhere, started with the settings it ships."""
+
+    EXPECTED_FILES = {"LatestSongViewer.exe", "hook.dll", "settings.xml", "RavidiVevo.html", "latestsong.xsl",
+                      "latestsong.css", "latestsong-demo.xml"}
+
+    def unpack(self) -> Path:
+        package = self.config.package
+        if package is None or not package.exists():
+            self.skipTest(f"no packaged zip ({package}); the install step (scripts/build-windows) makes it")
+        target = self.config.workdir / self._name()
+        shutil.rmtree(target, ignore_errors=True)
+        with zipfile.ZipFile(package) as archive:
+            archive.extractall(target)
+        folders = [p for p in target.iterdir() if p.is_dir()]
+        self.assertEqual(len(folders), 1, f"the zip should hold one folder: {folders}")
+        return folders[0]
+
+    def test_unpacked_it_starts_points_disphtml_at_its_page_and_closes(self):
+        folder = self.unpack()
+        self.assertEqual({p.name for p in folder.iterdir()}, self.EXPECTED_FILES)
+        shipped = (folder / "settings.xml").read_text(encoding="utf-8")
+        self.assertEqual(ET.fromstring(shipped.encode()).findtext("disphtml"), "")
+
+        self.start_standin()
+        wait_for(f"port {FIXED_EVENT_PORT} to be free", lambda: port_is_free(FIXED_EVENT_PORT), bool)
+        # Started by its own path from another folder, as Explorer or a shortcut would.
+        self.product_process = self.wine.start(folder / "LatestSongViewer.exe")
+        self._processes.append(self.product_process)
+        strip, dialogs = self.wait_for_strip_or_dialog()
+        self.assertEqual([d["text"] for d in dialogs], [])
+        self.assert_strip_shown(strip)
+
+        # The first start fills the empty disphtml with the installed page, as an absolute
+        # Windows path, and keeps everything else of the file as it was.
+        written = wait_for("disphtml to be written", lambda: (folder / "settings.xml").read_text(encoding="utf-8"),
+                           lambda text: text != shipped)
+        page = ET.fromstring(written.encode()).findtext("disphtml")
+        self.assertRegex(page, r"^[A-Z]:\\.*\\" + re.escape(folder.name) + r"\\RavidiVevo\.html$")
+        self.assertEqual(self.keys_and_comments(written, without="disphtml"),
+                         self.keys_and_comments(shipped, without="disphtml"))
+
+        # It listens where the shipped settings say, and ends on "close" like from the page.
+        pending = PendingEvent(LOOPBACK, FIXED_EVENT_PORT, "close", timeout=STEP_TIMEOUT)
+        self.assertEqual(self.product_process.wait(STEP_TIMEOUT), 0)
+        self.assertTrue(pending.answer(STEP_TIMEOUT).unanswered)
+
+    @staticmethod
+    def keys_and_comments(text: str, without: str) -> tuple[list, list[str]]:
+        root = ET.fromstring(text.encode(), parser=ET.XMLParser(target=ET.TreeBuilder(insert_comments=True)))
+        keys = [(e.tag, e.text) for e in root if isinstance(e.tag, str) and e.tag != without]
+        comments = re.findall(r"<!--.*?-->", text, re.S)
+        return keys, comments
 
 
 def main() -> int:

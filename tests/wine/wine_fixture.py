@@ -7,6 +7,7 @@ Paths come from the environment, which CTest fills in (see CMakeLists.txt beside
   LSV_WINEPREFIX      the prefix, created once and reused
   LSV_WINE_WORKDIR    where each scenario stages its own install folder
   LSV_EXE, LSV_HOOK_DLL, LSV_PROBE, LSV_STANDIN   the programs under test and the test tools
+  LSV_ZIP             the packaged install folder the install step made
   LSV_ARTIFACTS       where screenshots of failed scenarios go (default /tmp/lsv-wine-artifacts)
 Run by hand, the defaults assume the build tree build/win64 or build/win32 of this checkout.
 
@@ -65,6 +66,11 @@ def _loader_runs(loader: str) -> bool:
         return False
 
 
+def _newest_package(bits: str) -> Path | None:
+    packages = sorted((_REPO / "out").glob(f"LatestSongViewer-*-win{bits}.zip"), key=lambda p: p.stat().st_mtime)
+    return packages[-1] if packages else None
+
+
 @dataclass
 class Config:
     loader: str
@@ -76,6 +82,7 @@ class Config:
     standin: Path
     artifacts: Path
     bits: str
+    package: Path | None
 
     @staticmethod
     def from_environment() -> "Config":
@@ -93,6 +100,7 @@ class Config:
             standin=Path(env.get("LSV_STANDIN") or wine_build / "standin_winamp.exe"),
             artifacts=Path(env.get("LSV_ARTIFACTS") or "/tmp/lsv-wine-artifacts"),
             bits=bits,
+            package=Path(env["LSV_ZIP"]) if env.get("LSV_ZIP") else _newest_package(bits),
         )
 
     @property
