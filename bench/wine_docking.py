@@ -44,7 +44,9 @@ from wine_fixture import (  # noqa: E402
     Probe,
     VirtualDisplay,
     Wine,
+    config_for_bench,
     free_tcp_port,
+    percentile,
     port_is_free,
     settings_xml,
     stage_install,
@@ -57,12 +59,6 @@ FOLLOWING_PAUSE_MS = 20
 # Lets the library drop back to its still interval after the set-up's own window activity.
 QUIET_BEFORE_IDLE = 3.0
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
-
-
-def percentile(sorted_values: list[float], fraction: float) -> float:
-    """Nearest-rank percentile of an ascending list."""
-    index = max(0, min(len(sorted_values) - 1, round(fraction * len(sorted_values) + 0.5) - 1))
-    return sorted_values[index]
 
 
 def cpu_seconds(pid: int) -> float:
@@ -179,10 +175,8 @@ def main() -> int:
     parser.add_argument("--idle-seconds", type=float, default=30.0, help="length of each idle measurement")
     args = parser.parse_args()
 
-    config = Config.from_environment()
-    reason = config.missing()
-    if reason:
-        print(f"skipped: {reason}")
+    config = config_for_bench()
+    if config is None:
         return 77
     bench = Bench(config)
     try:

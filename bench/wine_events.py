@@ -41,7 +41,9 @@ from wine_fixture import (  # noqa: E402
     Probe,
     VirtualDisplay,
     Wine,
+    config_for_bench,
     free_tcp_port,
+    percentile,
     port_is_free,
     settings_xml,
     stage_install,
@@ -52,12 +54,6 @@ from wine_fixture import (  # noqa: E402
 LOOPBACK = "127.0.0.1"
 # Requests before the measured ones: the first few pay for Wine loading the socket and thread code.
 WARM_UP = 20
-
-
-def percentile(sorted_values: list[float], fraction: float) -> float:
-    """Nearest-rank percentile of an ascending list."""
-    index = max(0, min(len(sorted_values) - 1, round(fraction * len(sorted_values) + 0.5) - 1))
-    return sorted_values[index]
 
 
 def ms(seconds: float) -> str:
@@ -138,10 +134,8 @@ def main() -> int:
     parser.add_argument("--starts", type=int, default=10, help="starts of the product for close")
     args = parser.parse_args()
 
-    config = Config.from_environment()
-    reason = config.missing()
-    if reason:
-        print(f"skipped: {reason}")
+    config = config_for_bench()
+    if config is None:
         return 77
     bench = Bench(config)
     try:

@@ -22,7 +22,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
 
 from long_run import report, run_long  # noqa: E402
 from wine_events import Bench  # noqa: E402
-from wine_fixture import Config, stop_process  # noqa: E402
+from wine_fixture import config_for_bench, stop_process  # noqa: E402
 
 
 def main() -> int:
@@ -32,10 +32,8 @@ def main() -> int:
     parser.add_argument("--rounds", type=int, default=3, help="times the whole run is repeated")
     args = parser.parse_args()
 
-    config = Config.from_environment()
-    reason = config.missing()
-    if reason:
-        print(f"skipped: {reason}")
+    config = config_for_bench()
+    if config is None:
         return 77
     bench = Bench(config)
     try:

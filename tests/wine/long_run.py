@@ -17,6 +17,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 from event_client import STATUS_404, event_target, send_request
+from wine_fixture import percentile
 
 LOOPBACK = "127.0.0.1"
 
@@ -97,9 +98,7 @@ class EventRun:
         return self.sent / self.seconds if self.seconds else 0.0
 
     def percentile(self, fraction: float) -> float:
-        ordered = sorted(self.round_trips)
-        index = max(0, min(len(ordered) - 1, round(fraction * len(ordered) + 0.5) - 1))
-        return ordered[index]
+        return percentile(sorted(self.round_trips), fraction)
 
 
 def send_events(port: int, count: int, first_index: int = 0, until: float | None = None,

@@ -126,6 +126,22 @@ class Config:
         return None
 
 
+def percentile(sorted_values: list[float], fraction: float) -> float:
+    """Nearest-rank percentile of an ascending list."""
+    index = max(0, min(len(sorted_values) - 1, round(fraction * len(sorted_values) + 0.5) - 1))
+    return sorted_values[index]
+
+
+def config_for_bench() -> Config | None:
+    """The configuration for a benchmark, or None after saying why it cannot run here."""
+    config = Config.from_environment()
+    reason = config.missing()
+    if reason:
+        print(f"skipped: {reason}")
+        return None
+    return config
+
+
 # ---- processes ------------------------------------------------------------------------------
 
 
