@@ -47,12 +47,7 @@ void TMainForm::MouseMove_TimerTimer() {
       SnapToWindow(index, cursor, kWindowSnapThreshold);
     }
   }
-  platform::Rect desktop;
-  desktop.left = windows.GetSystemMetrics(platform::kSmXVirtualScreen);
-  desktop.top = windows.GetSystemMetrics(platform::kSmYVirtualScreen);
-  desktop.right = desktop.left + windows.GetSystemMetrics(platform::kSmCxVirtualScreen);
-  desktop.bottom = desktop.top + windows.GetSystemMetrics(platform::kSmCyVirtualScreen);
-  SnapToDesktop(cursor, desktop, kDesktopSnapThreshold);
+  SnapToDesktop(cursor, platform::VirtualDesktop(windows), kDesktopSnapThreshold);
 
   if (!snapLeft && !snapRight) form_->SetLeft(cursor.x - mousePos.x);
   if (!snapTop && !snapBottom) form_->SetTop(cursor.y - mousePos.y);

@@ -38,4 +38,14 @@ class IWindowServices {
                             unsigned flags) = 0;
 };
 
+// The rectangle spanning every monitor.
+inline Rect VirtualDesktop(IWindowServices& windows) {
+  Rect desktop;
+  desktop.left = windows.GetSystemMetrics(kSmXVirtualScreen);
+  desktop.top = windows.GetSystemMetrics(kSmYVirtualScreen);
+  desktop.right = desktop.left + windows.GetSystemMetrics(kSmCxVirtualScreen);
+  desktop.bottom = desktop.top + windows.GetSystemMetrics(kSmCyVirtualScreen);
+  return desktop;
+}
+
 }  // namespace platform

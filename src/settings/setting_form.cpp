@@ -1,7 +1,10 @@
 #include "settings/setting_form.h"
 
+#include <algorithm>
+
 #include "app/error_reporting.h"
 #include "app/main_form.h"
+#include "platform/window_services.h"
 #include "settings/settings_file.h"
 
 namespace lsv::settings {
@@ -105,6 +108,14 @@ std::array<TSettingForm::Row, 8> TSettingForm::Rows() const {
 void TSettingForm::Show() {
   if (!placed_) {
     form_->CenterOver(mainForm_.Form());
+    // The strip is thin and often sits at a screen edge (it starts in the top-left corner):
+    // centred over it, the dialog would open with its title bar off the screen, where it can
+    // be neither seen whole nor dragged back. So it is kept on the desktop.
+    const platform::Rect desktop = platform::VirtualDesktop(app_.WindowServices());
+    const int left = std::max(desktop.left, std::min(form_->Left(), desktop.right - form_->Width()));
+    const int top = std::max(desktop.top, std::min(form_->Top(), desktop.bottom - form_->Height()));
+    if (left != form_->Left()) form_->SetLeft(left);
+    if (top != form_->Top()) form_->SetTop(top);
     placed_ = true;
   }
   form_->Show();

@@ -248,4 +248,35 @@ TEST_F(SettingFormTest, CentredOverTheStripOnceThenWhereItWasLeft) {
   EXPECT_EQ(Dialog().Top(), 20);
 }
 
+// Centred over a strip at an edge of the desktop, the dialog would stick out of it, title bar
+// first at the top; it is moved just far enough to be whole, on the strip's side.
+TEST_F(SettingFormTest, KeptWholeOnTheDesktopWhenTheStripIsAtAnEdge) {
+  struct Case {
+    const char* name;
+    platform::Rect desktop;
+    platform::Point strip;
+    platform::Point dialog;
+  } cases[] = {
+      {"top-left corner, where the strip starts", {0, 0, 1280, 1024}, {0, 0}, {0, 0}},
+      {"bottom-right corner", {0, 0, 1280, 1024}, {1280 - 275, 1024 - 14}, {1280 - 417, 1024 - 263}},
+      {"top edge, centred across", {0, 0, 1280, 1024}, {500, 0}, {500 + (275 - 417) / 2, 0}},
+      {"left of a desktop reaching into negative space",
+       {-1920, -200, 1280, 1024},
+       {-1920, 300},
+       {-1920, 300 + (14 - 263) / 2}},
+      {"a desktop smaller than the dialog", {0, 0, 400, 200}, {100, 100}, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dialog.reset();
+    main.reset();
+    app.windows.virtualDesktop = c.desktop;
+    Start(AllEight());
+    Strip().SetLeft(c.strip.x);
+    Strip().SetTop(c.strip.y);
+    Open();
+    EXPECT_EQ((platform::Point{Dialog().Left(), Dialog().Top()}), c.dialog);
+  }
+}
+
 }  // namespace

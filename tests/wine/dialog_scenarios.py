@@ -183,17 +183,18 @@ class SettingsDialog(WineScenario):
         left, top, right, bottom = control["rect"]
         return (left + right) // 2, (top + bottom) // 2
 
-    def open_dialog(self, settings=settings_with_extras) -> dict:
+    def open_dialog(self, settings=settings_with_extras, strip_at: tuple[int, int] | None = (500, 400)) -> dict:
         """Starts the product with the stand-in Winamp and opens the dialog from the context menu,
-        as the page does. The strip is first moved into the middle of the screen, so the dialog,
-        centred over it, is whole on the screen."""
+        as the page does. The strip is first moved to strip_at (None: left where it starts), by
+        default into the middle of the screen, so the dialog opens centred over it."""
         self.start_standin()
         self.page = self.serve_page()
         self.port = free_tcp_port()
         self.start_product(settings(self.page.url, self.port))
         strip = self.wait_for_visible_strip()
         self.strip_pid = strip["pid"]
-        self.probe.act("move", "strip", "500", "400")
+        if strip_at is not None:
+            self.probe.act("move", "strip", *map(str, strip_at))
         # The pointer may still rest where an earlier scenario left it, on the dialog's place.
         self.xdo("mousemove", "5", "1000")
         wait_for("the first GET of the page", self.page.page_gets, bool, timeout=START_TIMEOUT)
@@ -358,6 +359,14 @@ class SettingsDialog(WineScenario):
         self.wait_until_hidden()
         self.assertEqual(read_settings(self.install_folder / "settings.xml")[0]["refresh_interval"], "15")
         self.assert_product_running()
+
+    def test_over_the_strip_in_its_corner_the_dialog_opens_whole_on_the_screen(self):
+        self.open_dialog(strip_at=None)
+        self.assertEqual(self.probe.strip()["rect"][:2], [0, 0], "the strip starts in the top-left corner")
+        left, top, right, bottom = self.dialog["rect"]
+        self.assertEqual([left, top], [0, 0], self.dialog)
+        self.assertLessEqual(right, 1280)
+        self.assertLessEqual(bottom, 1024)
 
     # -- pictures --
 
