@@ -15,7 +15,6 @@ import os
 import subprocess
 import sys
 import time
-import unittest
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
@@ -27,12 +26,12 @@ from event_client import PendingEvent  # noqa: E402 (the path above comes first)
 from wine_fixture import (  # noqa: E402
     START_TIMEOUT,
     STEP_TIMEOUT,
-    Config,
     Probe,
     Wine,
     WineScenario,
     free_tcp_port,
     settings_xml,
+    run_scenarios,
     wait_for,
 )
 
@@ -380,17 +379,5 @@ class SettingsDialog(WineScenario):
         print(f"\ndialog picture: {path}")
 
 
-def main() -> int:
-    reason = Config.from_environment().missing()
-    if reason:
-        # CTest counts this exit code as "skipped" (SKIP_RETURN_CODE), not as passed.
-        print(f"skipped: {reason}")
-        return 77
-    result = unittest.main(exit=False, verbosity=2).result
-    if not result.wasSuccessful():
-        return 1
-    return 77 if result.testsRun and len(result.skipped) == result.testsRun else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_scenarios())

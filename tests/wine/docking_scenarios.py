@@ -24,10 +24,10 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from event_client import STATUS_404, send_event  # noqa: E402 (the path above comes first)
 from wine_fixture import (  # noqa: E402
     STEP_TIMEOUT,
-    Config,
     Probe,
     WineScenario,
     free_tcp_port,
+    run_scenarios,
     settings_xml,
     wait_for,
 )
@@ -228,17 +228,5 @@ class Docking(WineScenario):
                 self.assert_product_running()
 
 
-def main() -> int:
-    reason = Config.from_environment().missing()
-    if reason:
-        # CTest counts this exit code as "skipped" (SKIP_RETURN_CODE), not as passed.
-        print(f"skipped: {reason}")
-        return 77
-    result = unittest.main(exit=False, verbosity=2).result
-    if not result.wasSuccessful():
-        return 1
-    return 77 if result.testsRun and len(result.skipped) == result.testsRun else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_scenarios())

@@ -19,7 +19,7 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wine_fixture import START_TIMEOUT, STEP_TIMEOUT, Config, WineScenario, wait_for  # noqa: E402
+from wine_fixture import START_TIMEOUT, STEP_TIMEOUT, Config, WineScenario, run_scenarios, wait_for  # noqa: E402
 
 # The strip's messages (src/app/messages.h).
 WM_CHASE_START, WM_CHASE_STOP, WM_UNDOCK = 1026, 1027, 1029
@@ -176,17 +176,5 @@ class HookLibrary(WineScenario):
         self.assertEqual(self.dialogs(), [])
 
 
-def main() -> int:
-    reason = Config.from_environment().missing(needs_product=False)
-    if reason:
-        # CTest counts this exit code as "skipped" (SKIP_RETURN_CODE), not as passed.
-        print(f"skipped: {reason}")
-        return 77
-    result = unittest.main(exit=False, verbosity=2).result
-    if not result.wasSuccessful():
-        return 1
-    return 77 if result.testsRun and len(result.skipped) == result.testsRun else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_scenarios(needs_product=False))

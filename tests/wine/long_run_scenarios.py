@@ -17,7 +17,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from event_client import send_event  # noqa: E402
 from long_run import LOOPBACK, report, run_long  # noqa: E402
-from scenarios import PageEventScenario, main  # noqa: E402
+from scenarios import PageEventScenario  # noqa: E402
+from wine_fixture import run_scenarios  # noqa: E402
 
 EVENTS = 10_000
 IDLE_CONNECTIONS = 200
@@ -58,4 +59,4 @@ class LongRun(PageEventScenario):
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_scenarios())

@@ -13,7 +13,6 @@ import re
 import shutil
 import sys
 import time
-import unittest
 import xml.etree.ElementTree as ET
 import zipfile
 from pathlib import Path
@@ -24,16 +23,16 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from event_client import STATUS_404, Answer, PendingEvent, event_target, send_event, send_request  # noqa: E402
 from wine_fixture import (  # noqa: E402 (the path above comes first)
+    FIXED_EVENT_PORT,
     START_TIMEOUT,
     STEP_TIMEOUT,
-    Config,
     ForeignHost,
-    FIXED_EVENT_PORT,
     ForeignHostUnavailable,
     PageServer,
     WineScenario,
     free_tcp_port,
     port_is_free,
+    run_scenarios,
     settings_xml,
     wait_for,
 )
@@ -435,18 +434,5 @@ class InstalledFromZip(PageEventScenario):
         return keys, comments
 
 
-def main() -> int:
-    reason = Config.from_environment().missing()
-    if reason:
-        # CTest counts this exit code as "skipped" (SKIP_RETURN_CODE), not as passed.
-        print(f"skipped: {reason}")
-        return 77
-    result = unittest.main(exit=False, verbosity=2).result
-    if not result.wasSuccessful():
-        return 1
-    # A class whose every test is skipped (a scenario waiting for a feature) shows as skipped.
-    return 77 if result.testsRun and len(result.skipped) == result.testsRun else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_scenarios())

@@ -7,14 +7,13 @@ Run: python3 tests/wine/tools_check.py   (CTest: wine.tools)
 from __future__ import annotations
 
 import sys
-import unittest
 from pathlib import Path
 
 # Keep the source tree free of __pycache__ folders.
 sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wine_fixture import Config, WineScenario, wait_for  # noqa: E402
+from wine_fixture import WineScenario, run_scenarios, wait_for  # noqa: E402
 
 DEFAULT_LAYOUT = {
     "Winamp v1.x": ([100, 100, 375, 216], True),
@@ -154,17 +153,5 @@ class StandinAndProbe(WineScenario):
         self.assertEqual(self.winamp_windows(), {})
 
 
-def main() -> int:
-    reason = Config.from_environment().missing(needs_product=False)
-    if reason:
-        print(f"skipped: {reason}")
-        return 77
-    result = unittest.main(exit=False, verbosity=2).result
-    if not result.wasSuccessful():
-        return 1
-    # A class whose every test is skipped (a scenario waiting for a feature) shows as skipped.
-    return 77 if result.testsRun and len(result.skipped) == result.testsRun else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_scenarios(needs_product=False))

@@ -576,6 +576,23 @@ def stage_install(config: Config, name: str, settings: str | bytes | None) -> Pa
     return folder
 
 
+# ---- running a scenario module ----------------------------------------------------------
+
+
+def run_scenarios(needs_product: bool = True) -> int:
+    """unittest.main for a scenario module, with CTest's exit codes: 77 ("skipped", not "passed")
+    when this machine cannot run Wine scenarios or when every test of the run was skipped (a
+    scenario waiting for a feature), 1 on a failure, 0 otherwise."""
+    reason = Config.from_environment().missing(needs_product)
+    if reason:
+        print(f"skipped: {reason}")
+        return 77
+    result = unittest.main(module="__main__", exit=False, verbosity=2).result
+    if not result.wasSuccessful():
+        return 1
+    return 77 if result.testsRun and len(result.skipped) == result.testsRun else 0
+
+
 # ---- the base class of every scenario class --------------------------------------------------
 
 
