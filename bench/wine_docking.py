@@ -36,25 +36,14 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
 
 from docking_scenarios import DOCKED, DROP, drag_strip_to, strip_rect  # noqa: E402
 from wine_fixture import (  # noqa: E402
-    FIXED_EVENT_PORT,
-    START_TIMEOUT,
     STEP_TIMEOUT,
     Config,
-    PageServer,
-    Probe,
-    VirtualDisplay,
-    Wine,
+    WineBench,
     config_for_bench,
-    free_tcp_port,
     percentile,
-    port_is_free,
-    settings_xml,
-    stage_install,
     stop_process,
-    wait_for,
 )
 
-MISSING_WINAMP = "window not found: Winamp"
 FOLLOWING_PAUSE_MS = 20
 # Lets the library drop back to its still interval after the set-up's own window activity.
 QUIET_BEFORE_IDLE = 3.0
@@ -82,52 +71,12 @@ def wineserver_pid(prefix: Path) -> int:
     raise RuntimeError(f"no wineserver for {prefix}")
 
 
-class Bench:
+class Bench(WineBench):
     def __init__(self, config: Config) -> None:
-        self.config = config
-        self.display = VirtualDisplay()
-        self.wine = Wine(config, self.display)
-        self.wine.ensure_prefix()
-        self.wine.kill_server()
-        self.probe = Probe(self.wine)
-        self.page = PageServer()
-        self.starts = 0
+        super().__init__(config, "bench-docking")
         self.follow_lag = config.probe.parent / "follow_lag.exe"
         if not self.follow_lag.exists():
             raise RuntimeError(f"{self.follow_lag} has not been built")
-
-    def close(self) -> None:
-        self.page.stop()
-        self.wine.kill_server()
-        self.display.stop()
-
-    def start_standin(self) -> subprocess.Popen:
-        process = self.wine.start(self.config.standin)
-        wait_for(
-            "the stand-in Winamp's windows",
-            lambda: self.probe("windows")["windows"],
-            lambda windows: sum(1 for w in windows if w["class"].startswith("Winamp")) == 5,
-            timeout=START_TIMEOUT,
-        )
-        return process
-
-    def start_product(self, with_winamp: bool) -> tuple[subprocess.Popen, int]:
-        """The product with the strip shown, listening on a port of its own; without Winamp the
-        box that says so is answered first."""
-        self.starts += 1
-        port = free_tcp_port()
-        folder = stage_install(self.config, f"bench-docking.{self.starts}", settings_xml(self.page.url, "0", port))
-        wait_for(f"port {FIXED_EVENT_PORT} to be free", lambda: port_is_free(FIXED_EVENT_PORT), bool)
-        process = self.wine.start(folder / "LatestSongViewer.exe", cwd=folder)
-        if not with_winamp:
-            box = wait_for("the box", self.probe.dialogs, bool, timeout=START_TIMEOUT)[0]
-            if box["text"] != MISSING_WINAMP:
-                raise RuntimeError(f"unexpected box: {box}")
-            self.probe.act("press", "OK", "--dialog", str(box["hwnd"]))
-        wait_for("the strip", self.probe.strip, lambda s: s.get("visible", False), timeout=START_TIMEOUT)
-        if self.probe.dialogs():
-            raise RuntimeError(f"a box is open: {self.probe.dialogs()}")
-        return process, port
 
     def dock(self, port: int) -> None:
         drag_strip_to(self.probe, self.display.name, port, *DROP)

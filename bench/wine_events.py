@@ -23,7 +23,6 @@ from __future__ import annotations
 
 import argparse
 import statistics
-import subprocess
 import sys
 import time
 from pathlib import Path
@@ -33,22 +32,12 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
 
 from event_client import STATUS_404, PendingEvent, send_request  # noqa: E402
 from wine_fixture import (  # noqa: E402
-    FIXED_EVENT_PORT,
-    START_TIMEOUT,
     STEP_TIMEOUT,
     Config,
-    PageServer,
-    Probe,
-    VirtualDisplay,
-    Wine,
+    WineBench,
     config_for_bench,
-    free_tcp_port,
     percentile,
-    port_is_free,
-    settings_xml,
-    stage_install,
     stop_process,
-    wait_for,
 )
 
 LOOPBACK = "127.0.0.1"
@@ -60,45 +49,9 @@ def ms(seconds: float) -> str:
     return f"{seconds * 1000:8.2f} ms"
 
 
-class Bench:
+class Bench(WineBench):
     def __init__(self, config: Config) -> None:
-        self.config = config
-        self.display = VirtualDisplay()
-        self.wine = Wine(config, self.display)
-        self.wine.ensure_prefix()
-        self.wine.kill_server()
-        self.probe = Probe(self.wine)
-        self.page = PageServer()
-        self.starts = 0
-
-    def close(self) -> None:
-        self.page.stop()
-        self.wine.kill_server()
-        self.display.stop()
-
-    def start_standin(self) -> subprocess.Popen:
-        process = self.wine.start(self.config.standin)
-        wait_for(
-            "the stand-in Winamp's windows",
-            lambda: self.probe("windows")["windows"],
-            lambda windows: sum(1 for w in windows if w["class"].startswith("Winamp")) == 5,
-            timeout=START_TIMEOUT,
-        )
-        return process
-
-    def start_product(self) -> tuple[subprocess.Popen, int]:
-        """The product with the strip shown and its page loaded, listening on a port of its own."""
-        self.starts += 1
-        port = free_tcp_port()
-        folder = stage_install(self.config, f"bench.{self.starts}", settings_xml(self.page.url, "0", port))
-        wait_for(f"port {FIXED_EVENT_PORT} to be free", lambda: port_is_free(FIXED_EVENT_PORT), bool)
-        loaded = len(self.page.page_gets())
-        process = self.wine.start(folder / "LatestSongViewer.exe", cwd=folder)
-        wait_for("the strip", self.probe.strip, lambda s: s.get("visible", False), timeout=START_TIMEOUT)
-        wait_for("the page", self.page.page_gets, lambda gets: len(gets) > loaded, timeout=START_TIMEOUT)
-        if self.probe.dialogs():
-            raise RuntimeError(f"a box is open: {self.probe.dialogs()}")
-        return process, port
+        super().__init__(config, "bench")
 
     def round_trips(self, port: int, target: str, count: int) -> list[float]:
         times = []

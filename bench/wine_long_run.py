@@ -21,8 +21,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
 
 from long_run import report, run_long  # noqa: E402
-from wine_events import Bench  # noqa: E402
-from wine_fixture import config_for_bench, stop_process  # noqa: E402
+from wine_fixture import WineBench, config_for_bench, stop_process  # noqa: E402
 
 
 def main() -> int:
@@ -35,11 +34,11 @@ def main() -> int:
     config = config_for_bench()
     if config is None:
         return 77
-    bench = Bench(config)
+    bench = WineBench(config, "bench-long-run")
     try:
         standin = bench.start_standin()
         process, port = bench.start_product()
-        settings = config.workdir / f"bench.{bench.starts}" / "settings.xml"
+        settings = bench.install_folder / "settings.xml"
         print(f"Wine {config.loader} ({config.bits}-bit build)")
         for round_number in range(1, args.rounds + 1):
             figures = run_long(process.pid, port, settings, lambda: len(bench.page.page_gets()),

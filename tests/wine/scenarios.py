@@ -24,6 +24,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from event_client import STATUS_404, Answer, PendingEvent, event_target, send_event, send_request  # noqa: E402
 from wine_fixture import (  # noqa: E402 (the path above comes first)
     FIXED_EVENT_PORT,
+    MISSING_WINAMP,
     START_TIMEOUT,
     STEP_TIMEOUT,
     ForeignHost,
@@ -37,7 +38,6 @@ from wine_fixture import (  # noqa: E402 (the path above comes first)
     wait_for,
 )
 
-MISSING_WINAMP = "window not found: Winamp"
 CONTEXT_MENU = "設定|更新|-|閉じる"
 
 

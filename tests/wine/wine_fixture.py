@@ -39,6 +39,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from event_client import Answer  # noqa: E402 (found through the path above)
 
 STRIP_CLIENT_SIZE = [275, 14]
+# The box the product opens at start when Winamp is not running.
+MISSING_WINAMP = "window not found: Winamp"
 # The port the product listens on until its settings move it; it is fixed, so two products cannot
 # start at once on one machine and the scenarios run one after another (CTest RESOURCE_LOCK).
 FIXED_EVENT_PORT = 22222
@@ -574,6 +576,63 @@ def stage_install(config: Config, name: str, settings: str | bytes | None) -> Pa
         data = settings.encode("utf-8") if isinstance(settings, str) else settings
         (folder / "settings.xml").write_bytes(data)
     return folder
+
+
+# ---- the benchmarks' session -------------------------------------------------------------
+
+
+class WineBench:
+    """What a benchmark under Wine works with: its own X display, a clean Wine server, the probe,
+    the page server, and starts of the stand-in Winamp and of the product."""
+
+    def __init__(self, config: Config, name: str) -> None:
+        self.config = config
+        self.name = name
+        self.display = VirtualDisplay()
+        self.wine = Wine(config, self.display)
+        self.wine.ensure_prefix()
+        self.wine.kill_server()
+        self.probe = Probe(self.wine)
+        self.page = PageServer()
+        self.starts = 0
+        self.install_folder: Path | None = None
+
+    def close(self) -> None:
+        self.page.stop()
+        self.wine.kill_server()
+        self.display.stop()
+
+    def start_standin(self) -> subprocess.Popen:
+        process = self.wine.start(self.config.standin)
+        wait_for(
+            "the stand-in Winamp's windows",
+            lambda: self.probe("windows")["windows"],
+            lambda windows: sum(1 for w in windows if w["class"].startswith("Winamp")) == 5,
+            timeout=START_TIMEOUT,
+        )
+        return process
+
+    def start_product(self, with_winamp: bool = True) -> tuple[subprocess.Popen, int]:
+        """The product in an install folder of its own (install_folder), with the strip shown and
+        its page loaded, listening on a port of its own. Without Winamp the box that says so is
+        answered first."""
+        self.starts += 1
+        port = free_tcp_port()
+        folder = stage_install(self.config, f"{self.name}.{self.starts}", settings_xml(self.page.url, "0", port))
+        wait_for(f"port {FIXED_EVENT_PORT} to be free", lambda: port_is_free(FIXED_EVENT_PORT), bool)
+        loaded = len(self.page.page_gets())
+        process = self.wine.start(folder / "LatestSongViewer.exe", cwd=folder)
+        if not with_winamp:
+            box = wait_for("the box", self.probe.dialogs, bool, timeout=START_TIMEOUT)[0]
+            if box["text"] != MISSING_WINAMP:
+                raise RuntimeError(f"unexpected box: {box}")
+            self.probe.act("press", "OK", "--dialog", str(box["hwnd"]))
+        wait_for("the strip", self.probe.strip, lambda s: s.get("visible", False), timeout=START_TIMEOUT)
+        wait_for("the page", self.page.page_gets, lambda gets: len(gets) > loaded, timeout=START_TIMEOUT)
+        if self.probe.dialogs():
+            raise RuntimeError(f"a box is open: {self.probe.dialogs()}")
+        self.install_folder = folder
+        return process, port
 
 
 # ---- running a scenario module ----------------------------------------------------------
