@@ -82,7 +82,6 @@ struct Accepted {
   std::uint16_t peerPort = 0;
   std::string localAddress;  // the address the peer connected to
 };
-Accepted Accept(Socket& listening);
 // For a listening socket made non-blocking: false at once when no connection is waiting.
 void SetNonBlocking(Socket& socket);
 bool TryAccept(Socket& listening, Accepted& accepted);

@@ -67,13 +67,7 @@ class StripTest : public testing::Test {
     setting = std::make_unique<TSettingForm>(app, *main);
     main->SettingForm = setting.get();
   }
-  void AddWinamp() {
-    app.windows.AddWindow("Winamp v1.x", {100, 100, 375, 216});
-    app.windows.AddWindow("Winamp PE", {100, 332, 375, 564});
-    app.windows.AddWindow("Winamp EQ", {100, 216, 375, 332});
-    app.windows.AddWindow("Winamp Video", {0, 0, 1, 1}, false);
-    app.windows.AddWindow("Winamp MB", {0, 0, 1, 1}, false);
-  }
+  void AddWinamp() { lsvtest::AddWinamp(app.windows); }
   // Creates the strip and shows it as the message loop first does.
   void Start(const std::string& settingsXml, bool winamp = true) {
     if (!settingsXml.empty()) dir.Write("settings.xml", settingsXml);

@@ -46,13 +46,7 @@ class Strip {
     main.reset();
   }
 
-  void AddWinamp() {
-    app.windows.AddWindow("Winamp v1.x", {100, 100, 375, 216});
-    app.windows.AddWindow("Winamp PE", {100, 332, 375, 564});
-    app.windows.AddWindow("Winamp EQ", {100, 216, 375, 332});
-    app.windows.AddWindow("Winamp Video", {0, 0, 1, 1}, false);
-    app.windows.AddWindow("Winamp MB", {0, 0, 1, 1}, false);
-  }
+  void AddWinamp() { lsvtest::AddWinamp(app.windows); }
 
   // Sends the request from another thread while this one pumps the window messages.
   std::string Request(const std::string& raw) {

@@ -15,6 +15,14 @@
 
 namespace lsvtest {
 
+void AddWinamp(platform::headless::HeadlessWindowServices& windows) {
+  windows.AddWindow("Winamp v1.x", {100, 100, 375, 216});
+  windows.AddWindow("Winamp PE", {100, 332, 375, 564});
+  windows.AddWindow("Winamp EQ", {100, 216, 375, 332});
+  windows.AddWindow("Winamp Video", {0, 0, 1, 1}, false);
+  windows.AddWindow("Winamp MB", {0, 0, 1, 1}, false);
+}
+
 std::unique_ptr<platform::IXmlDocument> NewXmlDocument() {
 #ifdef _WIN32
   return platform::win32::CreateMsxmlDocument();

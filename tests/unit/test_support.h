@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/headless/headless_window_services.h"
 #include "platform/sockets.h"
 #include "platform/xml_document.h"
 
@@ -12,6 +13,10 @@ namespace lsvtest {
 
 // The DOM of this build: libxml2 natively, MSXML 6 on Windows.
 std::unique_ptr<platform::IXmlDocument> NewXmlDocument();
+
+// Winamp's five windows in the usual layout: main, equalizer below it, playlist below that, all
+// visible; video and mini browser hidden.
+void AddWinamp(platform::headless::HeadlessWindowServices& windows);
 
 // A TCP port that was free a moment ago, for settings whose port the strip really opens.
 int FreePort();

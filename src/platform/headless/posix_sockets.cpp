@@ -138,22 +138,6 @@ std::vector<std::size_t> WaitForConnections(const std::vector<Socket*>& sockets,
   return ready;
 }
 
-Accepted Accept(Socket& listening) {
-  sockaddr_in peer{};
-  socklen_t length = sizeof peer;
-  const int handle = ::accept4(static_cast<int>(listening.Get()), reinterpret_cast<sockaddr*>(&peer), &length,
-                               SOCK_CLOEXEC);
-  if (handle < 0) Fail();
-  Accepted accepted;
-  accepted.socket = Socket(handle);
-  accepted.peerAddress = Dotted(peer);
-  accepted.peerPort = ntohs(peer.sin_port);
-  sockaddr_in local{};
-  length = sizeof local;
-  if (::getsockname(handle, reinterpret_cast<sockaddr*>(&local), &length) == 0) accepted.localAddress = Dotted(local);
-  return accepted;
-}
-
 void SetNonBlocking(Socket& socket) {
   const int fd = static_cast<int>(socket.Get());
   const int flags = ::fcntl(fd, F_GETFL, 0);

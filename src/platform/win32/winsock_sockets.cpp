@@ -99,21 +99,6 @@ std::vector<std::size_t> WaitForConnections(const std::vector<Socket*>& sockets,
   return ready;
 }
 
-Accepted Accept(Socket& listening) {
-  sockaddr_in peer{};
-  int length = sizeof peer;
-  const SOCKET handle = ::accept(Raw(listening), reinterpret_cast<sockaddr*>(&peer), &length);
-  if (handle == INVALID_SOCKET) Fail();
-  Accepted accepted;
-  accepted.socket = Socket(static_cast<Socket::Handle>(handle));
-  accepted.peerAddress = Dotted(peer);
-  accepted.peerPort = ntohs(peer.sin_port);
-  sockaddr_in local{};
-  length = sizeof local;
-  if (::getsockname(handle, reinterpret_cast<sockaddr*>(&local), &length) == 0) accepted.localAddress = Dotted(local);
-  return accepted;
-}
-
 void SetNonBlocking(Socket& socket) {
   u_long on = 1;
   if (::ioctlsocket(Raw(socket), FIONBIO, &on) != 0) Fail();
