@@ -67,7 +67,12 @@ void TMainForm::SnapToWindow(int index, platform::Point cursor, int threshold) {
   const int height = form_->Height();
   const Candidate c{cursor.x - mousePos.x, cursor.y - mousePos.y, cursor.x - mousePos.x + width,
                     cursor.y - mousePos.y + height};
-  const auto [L, T, R, B] = window.rect;
+  // Plain names, not a structured binding: the lambdas below capture them, which clang accepts
+  // only from version 16 on.
+  const int L = window.rect.left;
+  const int T = window.rect.top;
+  const int R = window.rect.right;
+  const int B = window.rect.bottom;
   const bool rowsOverlap = T - threshold < c.bottom && c.top < B + threshold;
   const bool columnsOverlap = L - threshold < c.right && c.left < R + threshold;
   // Both read the strip where it is now, which the rules before may just have changed.
