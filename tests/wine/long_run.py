@@ -62,7 +62,6 @@ class Sampler:
     def __init__(self, pid: int, interval: float = 0.02) -> None:
         self.pid = pid
         self.peak_threads = 0
-        self.peak_rss_kib = 0
         self._interval = interval
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, name="sampler", daemon=True)
@@ -73,12 +72,10 @@ class Sampler:
             with contextlib.suppress(OSError, KeyError, ValueError):
                 s = sample_process(self.pid)
                 self.peak_threads = max(self.peak_threads, s.threads)
-                self.peak_rss_kib = max(self.peak_rss_kib, s.rss_kib)
             self._stop.wait(self._interval)
 
     def reset(self) -> None:
         self.peak_threads = 0
-        self.peak_rss_kib = 0
 
     def stop(self) -> None:
         self._stop.set()
