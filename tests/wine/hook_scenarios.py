@@ -90,6 +90,9 @@ class HookLibrary(WineScenario):
     def main_window(self) -> int:
         return next(w["hwnd"] for w in self.probe("windows")["windows"] if w["class"] == "Winamp v1.x")
 
+    def main_is_foreground(self) -> bool:
+        return self.probe("windows")["foreground"] == self.main_window()
+
     def syscommand(self, command: int):
         return lambda: self.probe.act("post", str(self.main_window()), str(WM_SYSCOMMAND), str(command), "0")
 
@@ -109,7 +112,9 @@ class HookLibrary(WineScenario):
             ("main to the front", self.standin("front", "main"), [WM_RESTACK]),
             ("main to the front again", self.standin("front", "main"), []),
             ("main hidden", self.standin("hide", "main"), [WM_UNDOCK]),
-            ("main shown", self.standin("show", "main"), []),
+            # Shown without activation, but a window manager may give it the focus anyway (openbox
+            # does): then it has come to the front.
+            ("main shown", self.standin("show", "main"), lambda: [WM_RESTACK] if self.main_is_foreground() else []),
             ("main minimised", self.syscommand(SC_MINIMIZE), [WM_UNDOCK]),
             # Restoring activates the window, and it comes back where it was: no move, no resize.
             ("main restored", self.syscommand(SC_RESTORE), [WM_RESTACK]),
@@ -118,7 +123,8 @@ class HookLibrary(WineScenario):
         ]
         for name, action, expected in steps:
             with self.subTest(step=name):
-                self.assertEqual(self.posted_during(action), expected)
+                posted = self.posted_during(action)
+                self.assertEqual(posted, expected() if callable(expected) else expected)
 
     def test_nothing_is_posted_after_detach_until_attached_again(self):
         self.start_standin()

@@ -25,6 +25,11 @@
 // FILTER is --pid N (a Windows process id, as the other answers print it) or --exe NAME (the file
 // name of the owning process, e.g. LatestSongViewer.exe). Numbers may be decimal or 0x-hex.
 //
+// With LSV_PROBE_ANSWER set to a file path, the answer is also written to that file, through a
+// handle of the probe's own. Under 32-bit Wine on qemu-i386 about one run in a hundred ended with
+// exit code 0 and nothing in the file it had inherited as stdout, although it had run (a marker
+// file written at its start was there); the scenario driver reads the answer file instead.
+//
 // Text is read with GetWindowTextW, which for another process's window reads the stored text and
 // sends no message, so a busy or hung product cannot hang the probe.
 
@@ -148,6 +153,15 @@ void Print(const std::string& line) {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD written = 0;
   WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableW(L"LSV_PROBE_ANSWER", path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  HANDLE file =
+      CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
 }
 
 int Fail(const std::string& json, int code = 1) {

@@ -1,5 +1,9 @@
-"""Fixtures for the Wine scenarios: a Wine prefix, a virtual X display, a staged install folder,
-the page server, the stand-in Winamp and the probe.
+"""Fixtures for the Wine scenarios: a Wine prefix, a virtual X display with a window manager, a
+staged install folder, the page server, the stand-in Winamp and the probe.
+
+Every scenario and benchmark runs where scripts/wine-ns puts it (it enters that on its own when
+started by hand): where the shipped 32-bit build runs (32-bit Wine itself, or under qemu-i386 in a
+private namespace) and with a loopback of its own.
 
 Paths come from the environment, which CTest fills in (see CMakeLists.txt beside this file):
   LSV_WINE            the Wine loader (/usr/lib/wine/wine for 32-bit builds, .../wine64 for 64-bit)
@@ -118,9 +122,11 @@ class Config:
         if not _loader_runs(self.loader):
             return f"the Wine loader {self.loader} does not run here"
         if self.bits == "32" and not _loader_runs("/usr/lib/wine/wine"):
-            return "32-bit Windows programs cannot run here (the kernel has no IA-32 emulation); use the win64 build"
-        if shutil.which("Xvfb") is None:
-            return "Xvfb is not installed (scripts/setup installs it)"
+            return ("32-bit Windows programs cannot run here, neither natively nor under qemu-i386 "
+                    "(scripts/wine-env); use the win64 build")
+        for tool in ("Xvfb", WINDOW_MANAGER[0], "xprop"):
+            if shutil.which(tool) is None:
+                return f"{tool} is not installed (scripts/setup installs it)"
         needed = (self.exe, self.hook_dll, self.probe, self.standin) if needs_product else (self.probe, self.standin)
         for path in needed:
             if not path.exists():
@@ -134,8 +140,20 @@ def percentile(sorted_values: list[float], fraction: float) -> float:
     return sorted_values[index]
 
 
+def enter_wine_namespace() -> None:
+    """Restarts this Python program through scripts/wine-ns unless it already runs there, so the
+    32-bit loader works on kernels without IA-32 support and port 22222 is this run's own."""
+    if os.environ.get("LSV_WINE_NS"):
+        return
+    sys.stdout.flush()
+    sys.stderr.flush()
+    wine_ns = str(_REPO / "scripts" / "wine-ns")
+    os.execv(wine_ns, [wine_ns, sys.executable, *sys.argv])
+
+
 def config_for_bench() -> Config | None:
     """The configuration for a benchmark, or None after saying why it cannot run here."""
+    enter_wine_namespace()
     config = Config.from_environment()
     reason = config.missing()
     if reason:
@@ -191,9 +209,14 @@ def stop_process(process: subprocess.Popen, grace: float = 3.0) -> None:
             process.wait(grace)
 
 
+# A user's desktop has a window manager, and Wine behaves differently without one: it waits 2 s for
+# a withdrawn state whenever a window is hidden, and dialogs get no title bar.
+WINDOW_MANAGER = ["openbox", "--sm-disable"]
+
+
 class VirtualDisplay:
     """An Xvfb server on a display number it chooses itself (-displayfd), so parallel runs never
-    race for the same number."""
+    race for the same number, with a window manager running on it."""
 
     def __init__(self) -> None:
         read_end, write_end = os.pipe()
@@ -206,14 +229,16 @@ class VirtualDisplay:
             ))
         finally:
             os.close(write_end)
+        self.window_manager: subprocess.Popen | None = None
         try:
             number = self._read_display_number(read_end)
+            self.name = f":{number}"
+            self.window_manager = start_window_manager(self.name)
         except Exception:
-            stop_process(self.process)
+            self.stop()
             raise
         finally:
             os.close(read_end)
-        self.name = f":{number}"
 
     def _read_display_number(self, fd: int) -> int:
         deadline = time.monotonic() + STEP_TIMEOUT
@@ -247,7 +272,44 @@ class VirtualDisplay:
             return False
 
     def stop(self) -> None:
+        if self.window_manager is not None:
+            stop_process(self.window_manager)
         stop_process(self.process)
+
+
+def window_manager_running(display: str) -> bool:
+    """Whether a window manager has announced itself on the display (the EWMH check window)."""
+    try:
+        done = subprocess.run(
+            ["xprop", "-display", display, "-root", "_NET_SUPPORTING_WM_CHECK"],
+            capture_output=True, text=True, timeout=STEP_TIMEOUT,
+        )
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    return done.returncode == 0 and "window id" in done.stdout
+
+
+def start_window_manager(display: str) -> subprocess.Popen:
+    """Starts the window manager on the display and returns once it manages the screen. Rarely
+    (about once in a hundred starts here) it ends at once on a display that has just been made;
+    a second start has always worked, and a failure says what the window manager said."""
+    env = dict(os.environ, DISPLAY=display)
+    said = ""
+    for _ in range(2):
+        with tempfile.TemporaryFile() as log:
+            process = track(subprocess.Popen(WINDOW_MANAGER, env=env, stdin=subprocess.DEVNULL,
+                                             stdout=subprocess.DEVNULL, stderr=log))
+            deadline = time.monotonic() + STEP_TIMEOUT
+            while not window_manager_running(display):
+                if process.poll() is not None or time.monotonic() > deadline:
+                    break
+                time.sleep(0.05)
+            else:
+                return process
+            stop_process(process)
+            log.seek(0)
+            said = log.read().decode("utf-8", "replace").strip()
+    raise RuntimeError(f"the window manager {WINDOW_MANAGER[0]} did not start on {display}: {said}")
 
 
 class Wine:
@@ -333,21 +395,24 @@ class Probe:
 
     def run(self, *args: str, timeout: float = PROBE_TIMEOUT) -> tuple[int, dict]:
         """Runs one probe command; returns its exit code and its JSON answer."""
-        # Files, not pipes: the Wine process that happens to start the server and the desktop
-        # passes its descriptors on to them, and a pipe would then not reach end-of-file until the
-        # server exits.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        # The answer comes through a file the probe opens itself (see probe.cpp for why not its
+        # stdout). Files, not pipes, for stdout and stderr too: the Wine process that happens to
+        # start the server and the desktop passes its descriptors on to them, and a pipe would then
+        # not reach end-of-file until the server exits.
+        with tempfile.TemporaryDirectory(prefix="lsv-probe-") as folder, tempfile.TemporaryFile() as err:
+            answer_file = Path(folder) / "answer.json"
+            env = dict(self.wine.env, LSV_PROBE_ANSWER="Z:" + str(answer_file).replace("/", "\\"))
             code = subprocess.run(
                 [self.wine.config.loader, str(self.wine.config.probe), *args],
-                env=self.wine.env,
+                env=env,
                 stdin=subprocess.DEVNULL,
-                stdout=out,
+                stdout=subprocess.DEVNULL,
                 stderr=err,
                 timeout=timeout,
             ).returncode
-            out.seek(0)
             err.seek(0)
-            stdout, stderr = out.read(), err.read()
+            stderr = err.read()
+            stdout = answer_file.read_bytes() if answer_file.exists() else b""
         lines = [line for line in stdout.decode("utf-8", "replace").splitlines() if line.startswith("{")]
         if not lines:
             raise ProbeError(f"probe {' '.join(args)} printed no answer (exit {code}): {stderr!r}")
@@ -578,6 +643,34 @@ def stage_install(config: Config, name: str, settings: str | bytes | None) -> Pa
     return folder
 
 
+# ---- the stand-in Winamp ---------------------------------------------------------------------
+
+
+def winamp_window_count(probe: Probe) -> int:
+    return sum(1 for w in probe("windows")["windows"] if w["class"].startswith("Winamp"))
+
+
+def start_standin(wine: Wine, probe: Probe, args: list[str] | None = None,
+                  started: list[subprocess.Popen] | None = None) -> subprocess.Popen:
+    """Starts the stand-in Winamp and returns once its windows are up and it takes commands.
+
+    The windows of a stand-in that has just been ended can still be listed for a moment, and the
+    new one's windows are only counted once those are gone; under qemu-i386 both take long
+    enough to matter."""
+    args = args or []
+    wait_for("earlier stand-in windows to go", lambda: winamp_window_count(probe), lambda n: n == 0,
+             timeout=START_TIMEOUT)
+    process = wine.start(wine.config.standin, args)
+    if started is not None:
+        started.append(process)
+    wanted = 5 - sum(1 for a in args if a == "--without")
+    wait_for("the stand-in Winamp's windows", lambda: winamp_window_count(probe), lambda n: n == wanted,
+             timeout=START_TIMEOUT)
+    wait_for("the stand-in to take commands", lambda: probe.run("standin", "last-result")[0], lambda code: code == 0,
+             timeout=START_TIMEOUT)
+    return process
+
+
 # ---- the benchmarks' session -------------------------------------------------------------
 
 
@@ -596,6 +689,7 @@ class WineBench:
         self.page = PageServer()
         self.starts = 0
         self.install_folder: Path | None = None
+        self.start_to_page = 0.0
 
     def close(self) -> None:
         self.page.stop()
@@ -603,14 +697,7 @@ class WineBench:
         self.display.stop()
 
     def start_standin(self) -> subprocess.Popen:
-        process = self.wine.start(self.config.standin)
-        wait_for(
-            "the stand-in Winamp's windows",
-            lambda: self.probe("windows")["windows"],
-            lambda windows: sum(1 for w in windows if w["class"].startswith("Winamp")) == 5,
-            timeout=START_TIMEOUT,
-        )
-        return process
+        return start_standin(self.wine, self.probe)
 
     def start_product(self, with_winamp: bool = True) -> tuple[subprocess.Popen, int]:
         """The product in an install folder of its own (install_folder), with the strip shown and
@@ -621,6 +708,7 @@ class WineBench:
         folder = stage_install(self.config, f"{self.name}.{self.starts}", settings_xml(self.page.url, "0", port))
         wait_for(f"port {FIXED_EVENT_PORT} to be free", lambda: port_is_free(FIXED_EVENT_PORT), bool)
         loaded = len(self.page.page_gets())
+        started = time.monotonic()
         process = self.wine.start(folder / "LatestSongViewer.exe", cwd=folder)
         if not with_winamp:
             box = wait_for("the box", self.probe.dialogs, bool, timeout=START_TIMEOUT)[0]
@@ -628,7 +716,9 @@ class WineBench:
                 raise RuntimeError(f"unexpected box: {box}")
             self.probe.act("press", "OK", "--dialog", str(box["hwnd"]))
         wait_for("the strip", self.probe.strip, lambda s: s.get("visible", False), timeout=START_TIMEOUT)
-        wait_for("the page", self.page.page_gets, lambda gets: len(gets) > loaded, timeout=START_TIMEOUT)
+        gets = wait_for("the page", self.page.page_gets, lambda gets: len(gets) > loaded, timeout=START_TIMEOUT)
+        # The strip asks for its page as it is first shown: a clock that needs no probe.
+        self.start_to_page = gets[loaded] - started
         if self.probe.dialogs():
             raise RuntimeError(f"a box is open: {self.probe.dialogs()}")
         self.install_folder = folder
@@ -642,6 +732,7 @@ def run_scenarios(needs_product: bool = True) -> int:
     """unittest.main for a scenario module, with CTest's exit codes: 77 ("skipped", not "passed")
     when this machine cannot run Wine scenarios or when every test of the run was skipped (a
     scenario waiting for a feature), 1 on a failure, 0 otherwise."""
+    enter_wine_namespace()
     reason = Config.from_environment().missing(needs_product)
     if reason:
         print(f"skipped: {reason}")
@@ -707,16 +798,7 @@ class WineScenario(unittest.TestCase):
         return server
 
     def start_standin(self, *args: str) -> subprocess.Popen:
-        process = self.wine.start(self.config.standin, list(args))
-        self._processes.append(process)
-        wanted = 5 - sum(1 for a in args if a == "--without")
-        wait_for(
-            "the stand-in Winamp's windows",
-            lambda: self.probe("windows")["windows"],
-            lambda windows: sum(1 for w in windows if w["class"].startswith("Winamp")) == wanted,
-            timeout=START_TIMEOUT,
-        )
-        return process
+        return start_standin(self.wine, self.probe, list(args), started=self._processes)
 
     def start_product(self, settings: str | bytes | None) -> subprocess.Popen:
         self._installs += 1
