@@ -127,22 +127,32 @@ void Application::Initialize() {
 }
 
 LRESULT CALLBACK Application::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  } else if (message == WM_NCDESTROY) {
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-  } else if (message == WM_ACTIVATEAPP && wParam != 0) {
-    // Every top-level window of the thread receives WM_ACTIVATEAPP; answering only here raises the
-    // event once per activation.
-    auto* self = reinterpret_cast<Application*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self != nullptr && self->onActivate_) {
-      // A copy: the handler may install another one.
-      const std::function<void()> handler = self->onActivate_;
-      RunLastResort(handler);
+  // The whole body is guarded: an exception unwinding into the system's frames ends the process
+  // in the 32-bit build, whose DWARF unwinding cannot cross them.
+  try {
+    if (message == WM_NCCREATE) {
+      const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    } else if (message == WM_NCDESTROY) {
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    } else if (message == WM_ACTIVATEAPP && wParam != 0) {
+      // Every top-level window of the thread receives WM_ACTIVATEAPP; answering only here raises the
+      // event once per activation.
+      auto* self = reinterpret_cast<Application*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+      if (self != nullptr && self->onActivate_) {
+        // A copy, because the handler may install another one; made inside the guard because
+        // copying allocates.
+        RunLastResort([self] {
+          const std::function<void()> handler = self->onActivate_;
+          handler();
+        });
+      }
     }
+    return DefWindowProcW(window, message, wParam, lParam);
+  } catch (...) {
+    NoteEscapedException();
+    return 0;
   }
-  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 std::unique_ptr<IForm> Application::CreateForm(const FormDefinition& definition, IFormEvents& events) {

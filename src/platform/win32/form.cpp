@@ -194,9 +194,16 @@ struct FontFamily {
 };
 
 int CALLBACK NoteFamily(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM families) {
-  reinterpret_cast<std::vector<FontFamily>*>(families)->push_back(
-      {font->lfFaceName, (font->lfPitchAndFamily & 0x3) == VARIABLE_PITCH});
-  return 1;
+  // GDI calls this; an exception must not unwind through it (the 32-bit build's DWARF unwinding
+  // cannot cross system frames and would end the process). Out of memory ends the enumeration
+  // with the families found so far.
+  try {
+    reinterpret_cast<std::vector<FontFamily>*>(families)->push_back(
+        {font->lfFaceName, (font->lfPitchAndFamily & 0x3) == VARIABLE_PITCH});
+    return 1;
+  } catch (...) {
+    return 0;
+  }
 }
 
 std::vector<FontFamily> FontFamilies(HDC dc, BYTE charset, const wchar_t* face) {
@@ -445,28 +452,35 @@ Form::~Form() {
 }
 
 LRESULT CALLBACK Form::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  Form* self = nullptr;
-  if (message == WM_NCCREATE) {
-    self = static_cast<Form*>(reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    self->window_.Reset(window);
-  } else {
-    self = reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  }
-  if (self == nullptr) {
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
-  if (message == WM_NCDESTROY) {
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    self->messenger_->SetTarget(nullptr);
-    self->dispatching_ = false;
-    static_cast<void>(self->window_.Release());
-    if (self->onDestroyed_) {
-      RunLastResort(self->onDestroyed_);
+  // The whole body is guarded: an exception unwinding into the system's frames ends the process
+  // in the 32-bit build, whose DWARF unwinding cannot cross them.
+  try {
+    Form* self = nullptr;
+    if (message == WM_NCCREATE) {
+      self = static_cast<Form*>(reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+      self->window_.Reset(window);
+    } else {
+      self = reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    if (self == nullptr) {
+      return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      self->messenger_->SetTarget(nullptr);
+      self->dispatching_ = false;
+      static_cast<void>(self->window_.Release());
+      if (self->onDestroyed_) {
+        RunLastResort(self->onDestroyed_);
+      }
+      return DefWindowProcW(window, message, wParam, lParam);
+    }
+    return self->HandleMessage(message, wParam, lParam);
+  } catch (...) {
+    NoteEscapedException();
+    return 0;
   }
-  return self->HandleMessage(message, wParam, lParam);
 }
 
 LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -496,9 +510,12 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (HIWORD(wParam) == BN_CLICKED) {
         const auto click = clicks_.find(LOWORD(wParam));
         if (click != clicks_.end() && click->second) {
-          // The handler may replace the map's entries; run a copy.
-          const std::function<void()> onClick = click->second;
-          RunLastResort(onClick);
+          // The handler may replace the map's entries; run a copy, made inside the guard because
+          // copying allocates.
+          RunLastResort([&] {
+            const std::function<void()> onClick = click->second;
+            onClick();
+          });
           return 0;
         }
       }
@@ -646,11 +663,14 @@ void Form::Tick(UINT_PTR id) {
   if (found == timers_.end() || !found->second->Ticking()) {
     return;
   }
-  // A copy, because the handler may destroy its own timer.
-  const std::function<void()> onTick = found->second->OnTick();
-  if (onTick) {
-    RunLastResort(onTick);
-  }
+  // A copy, because the handler may destroy its own timer; made inside the guard because copying
+  // allocates.
+  RunLastResort([&] {
+    const std::function<void()> onTick = found->second->OnTick();
+    if (onTick) {
+      onTick();
+    }
+  });
 }
 
 std::unique_ptr<IBrowser> Form::CreateBrowser(Rect bounds) { return CreateWebBrowser(window_.Get(), bounds); }
@@ -1064,9 +1084,12 @@ void Form::ShowHintFor(const Control& control) {
   std::string text = control.Hint();
   bool canShow = true;
   if (hints_->onShowHint) {
-    // A copy: the handler may install another one.
-    const auto handler = hints_->onShowHint;
-    RunLastResort([&] { handler(text, canShow); });
+    // A copy, because the handler may install another one; made inside the guard because copying
+    // allocates.
+    RunLastResort([&] {
+      const auto handler = hints_->onShowHint;
+      handler(text, canShow);
+    });
   }
   if (canShow && !text.empty() && window_) {
     ShowHintPopup(text);
