@@ -35,9 +35,11 @@ class WorkerPool {
 
   static void Submit(const std::shared_ptr<WorkerPool>& pool, Task task) {
     {
-      std::lock_guard<std::mutex> guard(pool->lock_);
+      std::unique_lock<std::mutex> guard(pool->lock_);
       if (pool->idle_ > pool->tasks_.size()) {
         pool->tasks_.push_back(std::move(task));
+        // Woken after the unlock, so the worker does not wake only to wait for this lock.
+        guard.unlock();
         pool->wake_.notify_one();
         return;
       }
@@ -83,9 +85,12 @@ struct ListenerShared {
   std::list<std::shared_ptr<ListenerConnection>> connections;
   std::atomic<bool> stopping{false};
   std::shared_ptr<WorkerPool> workers = std::make_shared<WorkerPool>();
+  platform::WakeSignal wake;
 };
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 struct ServeConfig {
   THttpListener::CommandHandler handler;
@@ -93,42 +98,51 @@ struct ServeConfig {
   RequestLimits limits;
   int readTimeout;
   std::size_t maxConnections;
+  std::size_t maxWaitingConnections;
+  THttpListener::PeerFilter acceptFrom;
 };
 
 // Reads in short waits so that a stop is noticed at once on every platform (a blocked recv is
-// not reliably woken by another thread), and an idle client is dropped after the read time-out.
+// not reliably woken by another thread). The deadline is the request's, set at the accept: a
+// client that trickles its bytes cannot stretch it.
 class SocketSource : public IByteSource {
  public:
   static constexpr int kWaitSliceMs = 50;
 
-  SocketSource(platform::Socket& socket, const ListenerConnection& connection, int readTimeoutMs)
-      : socket_(socket), connection_(connection), readTimeout_(readTimeoutMs) {}
+  SocketSource(platform::Socket& socket, const ListenerConnection& connection, Clock::time_point deadline)
+      : socket_(socket), connection_(connection), deadline_(deadline) {}
 
   std::size_t Read(char* buffer, std::size_t size) override {
     // Usually the request is already there; only wait when it is not.
     if (connection_.aborted) throw RequestFailed("The listener has stopped.");
     if (const auto count = platform::TryReceive(socket_, buffer, size)) return *count;
-    const auto deadline = std::chrono::steady_clock::now() + readTimeout_;
     for (;;) {
       if (connection_.aborted) throw RequestFailed("The listener has stopped.");
+      if (Clock::now() >= deadline_) throw RequestFailed("Read timed out.");
       if (platform::WaitReadable(socket_, kWaitSliceMs)) return platform::Receive(socket_, buffer, size);
-      if (std::chrono::steady_clock::now() >= deadline) throw RequestFailed("Read timed out.");
     }
   }
 
  private:
   platform::Socket& socket_;
   const ListenerConnection& connection_;
-  std::chrono::milliseconds readTimeout_;
+  Clock::time_point deadline_;
+};
+
+// A connection accepted and waiting for its request, with the time its whole request has.
+struct Pending {
+  platform::Accepted accepted;
+  Clock::time_point deadline;
 };
 
 bool IsBlank(const std::string& text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
 }
 
-void Respond(platform::Socket& socket, const ServeConfig& config, const std::shared_ptr<ListenerConnection>& connection,
-             const platform::Accepted& accepted) {
-  SocketSource source(socket, *connection, config.readTimeout);
+void Respond(platform::Socket& socket, const ServeConfig& config, const std::shared_ptr<ListenerShared>& shared,
+             const std::shared_ptr<ListenerConnection>& connection, const platform::Accepted& accepted,
+             Clock::time_point deadline) {
+  SocketSource source(socket, *connection, deadline);
   RequestReader reader(source, config.limits);
   std::optional<THttpRequest> request =
       ReadRequest(reader, static_cast<bool>(config.handler), accepted.peerAddress, accepted.localAddress);
@@ -137,7 +151,7 @@ void Respond(platform::Socket& socket, const ServeConfig& config, const std::sha
   THttpResponse response(THttpListener::kProductToken,
                          [&socket](const std::string& bytes) { platform::SendAll(socket, bytes.data(), bytes.size()); });
   if (!IsBlank(config.serverSoftware)) response.ServerToken = config.serverSoftware;
-  TConnectionThread thread(connection);
+  TConnectionThread thread(shared, connection);
   try {
     config.handler(thread, *request, response);
   } catch (const std::exception& error) {
@@ -155,36 +169,39 @@ void Respond(platform::Socket& socket, const ServeConfig& config, const std::sha
 }
 
 void ServeConnection(std::shared_ptr<ListenerShared> shared, std::shared_ptr<ListenerConnection> connection,
-                     platform::Accepted accepted, std::shared_ptr<const ServeConfig> config) noexcept {
-  platform::Socket socket = std::move(accepted.socket);
+                     Pending pending, std::shared_ptr<const ServeConfig> config) noexcept {
+  platform::Socket socket = std::move(pending.accepted.socket);
   try {
-    Respond(socket, *config, connection, accepted);
+    Respond(socket, *config, shared, connection, pending.accepted, pending.deadline);
     platform::ShutdownSend(socket);
   } catch (...) {
     // A request that cannot be parsed, a bound exceeded, a peer gone or a stop: the connection
     // simply closes; nothing is reported.
   }
   {
+    // Once the handle is marked invalid under the lock, a stop no longer aborts it, so it can be
+    // closed outside: the listener thread waits for this lock to take each new connection.
     std::lock_guard<std::mutex> guard(shared->lock);
     shared->connections.remove(connection);
     connection->handle = platform::Socket::kInvalid;
-    socket.Close();
   }
-  shared->changed.notify_all();
+  socket.Close();
+  // Only a stop waits for this; it set the flag before it first looked at the list.
+  if (shared->stopping) shared->changed.notify_all();
 }
 
 // Hands a connection whose request has begun to arrive to a thread of its own; over the bound
 // of connections being served it is closed at once.
-void Serve(const std::shared_ptr<ListenerShared>& shared, platform::Accepted accepted,
+void Serve(const std::shared_ptr<ListenerShared>& shared, Pending pending,
            const std::shared_ptr<const ServeConfig>& config) {
-  auto connection = std::make_shared<ListenerConnection>(accepted.socket.Get());
+  auto connection = std::make_shared<ListenerConnection>(pending.accepted.socket.Get());
   {
     std::lock_guard<std::mutex> guard(shared->lock);
     if (shared->connections.size() >= config->maxConnections) return;
     shared->connections.push_back(connection);
   }
   try {
-    auto job = std::make_shared<platform::Accepted>(std::move(accepted));
+    auto job = std::make_shared<Pending>(std::move(pending));
     WorkerPool::Submit(shared->workers, [shared, connection, job, config] {
       ServeConnection(shared, connection, std::move(*job), config);
     });
@@ -195,29 +212,28 @@ void Serve(const std::shared_ptr<ListenerShared>& shared, platform::Accepted acc
 }
 
 // The listener thread. A connection that has sent nothing yet waits here, without a thread of
-// its own, until its first bytes arrive or its read time-out passes: idle clients then cost a
-// socket each, never one of the threads that serve requests, so they cannot crowd out the page.
+// its own, until its first bytes arrive or its deadline passes: idle clients then cost a socket
+// each, never one of the threads that serve requests, so they cannot crowd out the page. When
+// there are as many as may wait, the oldest gives way to the newcomer: a crowd of idle clients
+// cannot keep a new request out.
 void ListenLoop(std::shared_ptr<ListenerShared> shared, std::vector<platform::Socket> sockets,
                 std::shared_ptr<const ServeConfig> config) noexcept {
-  using Clock = std::chrono::steady_clock;
-  struct Waiting {
-    platform::Accepted accepted;
-    Clock::time_point deadline;
-  };
-  std::vector<Waiting> waiting;
+  std::deque<Pending> waiting;
   while (!shared->stopping) {
     const auto now = Clock::now();
     // Expired waiters are dropped unanswered.
-    std::erase_if(waiting, [now](const Waiting& w) { return w.deadline <= now; });
+    std::erase_if(waiting, [now](const Pending& w) { return w.deadline <= now; });
     int timeout = THttpListener::kAcceptWaitMs;
-    for (const Waiting& w : waiting) {
+    for (const Pending& w : waiting) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(w.deadline - now).count() + 1;
       timeout = std::min<int>(timeout, static_cast<int>(left));
     }
 
-    std::vector<platform::Socket*> polled;
+    // The wake first, then the listening sockets, then the waiters.
+    std::vector<platform::Socket*> polled{&shared->wake.Pollable()};
     for (platform::Socket& socket : sockets) polled.push_back(&socket);
-    for (Waiting& w : waiting) polled.push_back(&w.accepted.socket);
+    for (Pending& w : waiting) polled.push_back(&w.accepted.socket);
+    const std::size_t firstWaiter = 1 + sockets.size();
     std::vector<std::size_t> ready;
     try {
       ready = platform::WaitForConnections(polled, timeout);
@@ -228,27 +244,46 @@ void ListenLoop(std::shared_ptr<ListenerShared> shared, std::vector<platform::So
     if (shared->stopping) break;
 
     // Waiters with something to read go to be served; from the back, so indices stay valid.
-    for (auto it = ready.rbegin(); it != ready.rend() && *it >= sockets.size(); ++it) {
-      const std::size_t index = *it - sockets.size();
-      platform::Accepted accepted = std::move(waiting[index].accepted);
-      waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(index));
-      Serve(shared, std::move(accepted), config);
+    for (auto it = ready.rbegin(); it != ready.rend() && *it >= firstWaiter; ++it) {
+      const auto index = static_cast<std::ptrdiff_t>(*it - firstWaiter);
+      Pending pending = std::move(waiting[static_cast<std::size_t>(index)]);
+      waiting.erase(waiting.begin() + index);
+      Serve(shared, std::move(pending), config);
     }
     for (const std::size_t index : ready) {
-      if (index >= sockets.size()) break;
+      if (index == 0) continue;
+      if (index >= firstWaiter) break;
+      platform::Socket& listening = sockets[index - 1];
       // Take every connection that is waiting before polling again.
       for (;;) {
         platform::Accepted accepted;
         try {
-          if (!platform::TryAccept(sockets[index], accepted)) break;
+          if (!platform::TryAccept(listening, accepted)) break;
         } catch (...) {
           // A pending connection the client already reset, or a lack of resources: go on
           // accepting rather than fall silent for the rest of the run.
           break;
         }
-        // Over the bound the connection is closed at once, so the listener stays responsive.
-        if (waiting.size() >= THttpListener::kMaxWaitingConnections) continue;
-        waiting.push_back({std::move(accepted), Clock::now() + std::chrono::milliseconds(config->readTimeout)});
+        // Closed here, unread, as the object goes.
+        if (config->acceptFrom && !config->acceptFrom(accepted.peerAddress, accepted.localAddress)) continue;
+        Pending pending{std::move(accepted), Clock::now() + std::chrono::milliseconds(config->readTimeout)};
+        // A client usually sends its request right after connecting, so it is often here already:
+        // serving it now saves a round through the poll for every such connection.
+        bool readable = false;
+        try {
+          readable = platform::WaitReadable(pending.accepted.socket, 0);
+        } catch (...) {
+          continue;
+        }
+        if (readable) {
+          Serve(shared, std::move(pending), config);
+          continue;
+        }
+        if (waiting.size() >= config->maxWaitingConnections) {
+          if (waiting.empty()) continue;
+          waiting.pop_front();
+        }
+        waiting.push_back(std::move(pending));
       }
     }
   }
@@ -272,7 +307,11 @@ int THttpListener::ClassifyBindError(int code, const Binding& binding) {
 }
 
 void TConnectionThread::SetWaitingForOwner(bool waiting) {
+  // Under the lock, and with a notification: a stop that has just found this thread still at work
+  // is about to wait, and would otherwise sleep through the change to its full time limit.
+  std::lock_guard<std::mutex> guard(shared_->lock);
   connection_->waitingForOwner = waiting;
+  shared_->changed.notify_all();
 }
 
 std::string ActivationErrorText(int code) {
@@ -336,8 +375,12 @@ void THttpListener::Activate() {
   listeningPort_ = platform::LocalPort(sockets.front());
 
   auto config = std::make_shared<ServeConfig>(ServeConfig{OnCommandGet, ServerSoftware, Limits, ReadTimeout,
-                                                          MaxConnections});
-  shared_ = std::make_shared<ListenerShared>();
+                                                          MaxConnections, MaxWaitingConnections, AcceptFrom});
+  try {
+    shared_ = std::make_shared<ListenerShared>();
+  } catch (const platform::SocketError&) {
+    throw platform::Error("Cannot allocate socket.");
+  }
   listenerThread_ = std::thread(ListenLoop, shared_, std::move(sockets), std::move(config));
   active_ = true;
 }
@@ -345,13 +388,8 @@ void THttpListener::Activate() {
 void THttpListener::Deactivate() {
   const std::shared_ptr<ListenerShared> shared = shared_;
   shared->stopping = true;
-  // Wake the listener thread from its wait with a connection of our own, and let it close the
-  // listening sockets on its way out; without the wake it would notice only after its time-out.
-  try {
-    const std::string address = bindings_.front().address.empty() ? "127.0.0.1" : bindings_.front().address;
-    platform::ConnectTcp(address, listeningPort_);
-  } catch (...) {
-  }
+  // The listener thread closes the listening sockets on its way out.
+  shared->wake.Signal();
   listenerThread_.join();
 
   std::unique_lock<std::mutex> guard(shared->lock);
@@ -359,11 +397,15 @@ void THttpListener::Deactivate() {
     connection->aborted = true;
     platform::Abort(connection->handle);
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TerminateWaitTime);
-  shared->changed.wait_until(guard, deadline, [&] {
+  const auto allWaitingOrDone = [&] {
     return std::all_of(shared->connections.begin(), shared->connections.end(),
                        [](const auto& connection) { return connection->waitingForOwner.load(); });
-  });
+  };
+  const auto deadline = Clock::now() + std::chrono::milliseconds(TerminateWaitTime);
+  while (!allWaitingOrDone()) {
+    if (OnStopWaits) OnStopWaits();
+    if (shared->changed.wait_until(guard, deadline) == std::cv_status::timeout) break;
+  }
   guard.unlock();
 
   shared->workers->Stop();

@@ -19,7 +19,8 @@ struct ListenerConnection;
 // The thread serving one connection, as its request handler sees it.
 class TConnectionThread {
  public:
-  explicit TConnectionThread(std::shared_ptr<ListenerConnection> connection) : connection_(std::move(connection)) {}
+  TConnectionThread(std::shared_ptr<ListenerShared> shared, std::shared_ptr<ListenerConnection> connection)
+      : shared_(std::move(shared)), connection_(std::move(connection)) {}
 
   // Every connection ends after its one request anyway; kept for handlers that say so.
   void EndAfterRequest() { endAfterRequest_ = true; }
@@ -27,10 +28,11 @@ class TConnectionThread {
 
   // While set, stopping the listener does not wait for this thread: it is itself waiting for the
   // thread that stops the listener (a synchronous hand-over to the window thread), so waiting
-  // for it could only run into the time limit.
+  // for it could only run into the time limit. A stop that is already waiting is told at once.
   void SetWaitingForOwner(bool waiting);
 
  private:
+  std::shared_ptr<ListenerShared> shared_;
   std::shared_ptr<ListenerConnection> connection_;
   bool endAfterRequest_ = false;
 };
@@ -41,6 +43,7 @@ class THttpListener {
  public:
   using CommandHandler = std::function<void(TConnectionThread& AThread, THttpRequest& RequestInfo,
                                             THttpResponse& ResponseInfo)>;
+  using PeerFilter = std::function<bool(const std::string& peerAddress, const std::string& localAddress)>;
 
   static constexpr int kClassDefaultPort = 80;
   static constexpr int kListenBacklog = 5;
@@ -48,8 +51,9 @@ class THttpListener {
   static constexpr int kDefaultTerminateWaitTime = 5000;
   static constexpr int kDefaultReadTimeoutMs = 10000;
   static constexpr std::size_t kDefaultMaxConnections = 64;
-  // Connections that have not sent anything yet; they hold no thread.
-  static constexpr std::size_t kMaxWaitingConnections = 512;
+  // Connections that have not sent anything yet; they hold no thread. When there are this many,
+  // the oldest gives way to a newcomer.
+  static constexpr std::size_t kDefaultMaxWaitingConnections = 512;
   static constexpr const char* kProductToken = "LatestSongViewer/1.0";
 
   THttpListener();
@@ -72,8 +76,17 @@ class THttpListener {
   std::string ServerSoftware;
   int TerminateWaitTime = kDefaultTerminateWaitTime;
   RequestLimits Limits;
+  // One deadline from the accept on: the whole request must have arrived within it, however the
+  // client spreads its bytes.
   int ReadTimeout = kDefaultReadTimeoutMs;
   std::size_t MaxConnections = kDefaultMaxConnections;
+  std::size_t MaxWaitingConnections = kDefaultMaxWaitingConnections;
+  // Which peers are served at all; the others are closed at accept, before anything is read from
+  // them or a thread or a waiting place is given to them. Unset: every peer.
+  PeerFilter AcceptFrom;
+  // For tests: runs on the stopping thread, with the listener's lock held, each time the stop has
+  // found a connection still being served and is about to wait for it.
+  std::function<void()> OnStopWaits;
 
  private:
   struct Binding {

@@ -98,10 +98,10 @@ std::string DecodeQueryItem(std::string_view item) {
   return decoded;
 }
 
-std::vector<std::string> SplitQuery(std::string_view queryText) {
+std::vector<std::string> SplitQuery(std::string_view queryText, std::size_t maxItems) {
   std::vector<std::string> items;
   if (queryText.empty()) return items;
-  for (;;) {
+  while (items.size() < maxItems) {
     const std::size_t amp = queryText.find('&');
     items.push_back(DecodeQueryItem(queryText.substr(0, amp)));
     if (amp == std::string_view::npos) break;
@@ -162,9 +162,9 @@ std::string DecodeBase64(std::string_view text) {
   return decoded;
 }
 
-std::vector<std::pair<std::string, std::string>> ParseCookies(std::string_view header) {
+std::vector<std::pair<std::string, std::string>> ParseCookies(std::string_view header, std::size_t maxCookies) {
   std::vector<std::pair<std::string, std::string>> cookies;
-  while (!header.empty()) {
+  while (!header.empty() && cookies.size() < maxCookies) {
     const std::size_t equals = header.find('=');
     const std::size_t semicolon = header.find(';');
     if (equals == std::string_view::npos || (semicolon != std::string_view::npos && semicolon < equals)) {

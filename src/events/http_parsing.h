@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,8 +28,9 @@ std::string HeaderValue(const std::vector<std::string>& headerLines, std::string
 // drop the three characters; "%X" at the end is that one digit's byte; a trailing "%" is dropped.
 std::string DecodeQueryItem(std::string_view item);
 
-// Cuts at every "&" first, then decodes each piece; empty pieces are items too.
-std::vector<std::string> SplitQuery(std::string_view queryText);
+// Cuts at every "&" first, then decodes each piece; empty pieces are items too. Items after the
+// first maxItems are dropped.
+std::vector<std::string> SplitQuery(std::string_view queryText, std::size_t maxItems = SIZE_MAX);
 
 struct DerivedPath {
   std::string path;
@@ -38,6 +41,8 @@ DerivedPath DeriveRequestPath(std::string_view pathPart);
 // Standard Base64; characters outside the alphabet are skipped.
 std::string DecodeBase64(std::string_view text);
 
-std::vector<std::pair<std::string, std::string>> ParseCookies(std::string_view header);
+// The cookies of one Cookie header value, the first maxCookies of them.
+std::vector<std::pair<std::string, std::string>> ParseCookies(std::string_view header,
+                                                              std::size_t maxCookies = SIZE_MAX);
 
 }  // namespace lsv::events

@@ -65,6 +65,8 @@ std::string RequestReader::ReadLine() {
 
 std::string RequestReader::ReadExactly(std::size_t count) {
   std::string bytes;
+  // Callers check count against a bound first; growing by halves would hold up to twice it.
+  bytes.reserve(count);
   while (bytes.size() < count) {
     if (begin_ == end_ && !Fill()) throw RequestFailed("Connection closed gracefully.");
     const std::size_t take = std::min(count - bytes.size(), end_ - begin_);
@@ -103,6 +105,8 @@ std::optional<THttpRequest> ReadRequest(RequestReader& reader, bool handlerBound
     if (!last && request.HeaderLines.size() >= reader.Limits().maxHeaderLines) {
       throw RequestFailed("Too many header lines.");
     }
+    // A line that arrived in pieces was grown to up to twice its length; keep only its bytes.
+    header.shrink_to_fit();
     request.HeaderLines.push_back(std::move(header));
     if (last) break;
   }
@@ -114,6 +118,7 @@ std::optional<THttpRequest> ReadRequest(RequestReader& reader, bool handlerBound
     request.QueryText = reader.ReadExactly(static_cast<std::size_t>(length));
   } else if (method == "POST") {
     request.QueryText = reader.ReadToClose();
+    request.QueryText.shrink_to_fit();
   }
 
   const std::size_t question = line->target.find('?');
@@ -123,13 +128,17 @@ std::optional<THttpRequest> ReadRequest(RequestReader& reader, bool handlerBound
     if (!request.QueryText.empty()) request.QueryText.append("\r\n");
     request.QueryText.append(query);
   }
-  request.QueryFields = SplitQuery(request.QueryText);
+  request.QueryFields = SplitQuery(request.QueryText, reader.Limits().maxQueryFields);
 
   for (const std::string& header : request.HeaderLines) {
+    const std::size_t room = reader.Limits().maxCookies - request.RequestCookies.size();
+    if (room == 0) break;
     const std::size_t colon = header.find(':');
     if (colon != std::string::npos && EqualsNoCase(header.substr(0, colon), "Cookie")) {
       std::vector<std::string> one{header};
-      for (auto& cookie : ParseCookies(HeaderValue(one, "Cookie"))) request.RequestCookies.push_back(std::move(cookie));
+      for (auto& cookie : ParseCookies(HeaderValue(one, "Cookie"), room)) {
+        request.RequestCookies.push_back(std::move(cookie));
+      }
     }
   }
 

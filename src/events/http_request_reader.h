@@ -21,11 +21,17 @@ class IByteSource {
   ~IByteSource() = default;
 };
 
-// What one client can make the listener hold. A request over a bound is closed unanswered.
+// What one client can make the listener hold. A request over a bound is closed unanswered, except
+// for the two lists below, which keep their first items: the parsed form of a request then costs
+// at most a small constant times its bytes (an "&" or an "a;" would otherwise cost a string each).
 struct RequestLimits {
   std::size_t maxLineLength = 8 * 1024;
   std::size_t maxHeaderLines = 100;
   std::size_t maxBodyLength = 64 * 1024;
+  // No page event has more than 3 query fields, so a request cut down to 100 still is none.
+  std::size_t maxQueryFields = 100;
+  // Nothing reads the cookies.
+  std::size_t maxCookies = 100;
 };
 
 // A request that cannot be served; the connection is closed without a response.

@@ -86,8 +86,25 @@ struct Accepted {
 void SetNonBlocking(Socket& socket);
 bool TryAccept(Socket& listening, Accepted& accepted);
 
-// A client connection; used to wake a listener waiting for connections, and by tests.
+// Wakes a thread waiting in WaitForConnections from another thread, with no connection: a
+// connect to the listener's own port could stall for a second behind a full accept queue. Its
+// Pollable socket is polled with the others and reads as ready once Signal has been called.
+class WakeSignal {
+ public:
+  // Raises SocketError.
+  WakeSignal();
+  void Signal() noexcept;
+  Socket& Pollable() { return receiver_; }
+
+ private:
+  Socket receiver_;
+  Socket sender_;
+};
+
+// A client connection, for tests and tools. Connect is for a socket bound to a source address
+// of its own first.
 Socket ConnectTcp(const std::string& address, std::uint16_t port);
+void Connect(Socket& socket, const std::string& address, std::uint16_t port);
 // Ends the sending side, so the peer reads the close after everything sent.
 void ShutdownSend(Socket& socket);
 

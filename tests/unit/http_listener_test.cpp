@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "platform/error.h"
 #include "platform/sockets.h"
 #include "test_support.h"
@@ -300,6 +302,270 @@ TEST(ListenerStop, DoesNotWaitForAThreadWaitingOnTheStopperAndSurvivesIt) {
   listener.reset();
   release.set_value();
   EXPECT_EQ(ReadToClose(client), "");  // cut off by the stop: no response
+}
+
+// 127.0.0.2 is loopback, so natively it reaches the listener; the tests' peer filter lets it play
+// another host on the network.
+constexpr const char* kOtherHost = "127.0.0.2";
+bool ThisMachineOnly(const std::string& peer, const std::string&) { return peer != kOtherHost; }
+
+// Sends one byte every interval from another thread until told to stop or the server closes.
+class Trickler {
+ public:
+  Trickler(platform::Socket socket, std::chrono::milliseconds interval)
+      : socket_(std::move(socket)), thread_([this, interval] {
+          const char request[] = "GET /trickled?x=";
+          for (std::size_t i = 0; !stop_; ++i) {
+            try {
+              platform::SendAll(socket_, &request[i % (sizeof request - 1)], 1);
+            } catch (const platform::SocketError&) {
+              return;
+            }
+            std::unique_lock<std::mutex> guard(lock_);
+            wake_.wait_for(guard, interval, [this] { return stop_.load(); });
+          }
+        }) {}
+  ~Trickler() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  platform::Socket& Socket() { return socket_; }
+
+ private:
+  platform::Socket socket_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST_F(ListenerTest, ConnectionsFromOtherHostsAreClosedAtAcceptUnread) {
+  listener.AcceptFrom = ThisMachineOnly;
+  const auto port = Start();
+  platform::Socket other = lsvtest::ConnectFrom(kOtherHost, port);
+  // Closed without waiting for a request, and no thread was given to it.
+  EXPECT_EQ(ReadToClose(other, 3000), "");
+  EXPECT_EQ(listener.ConnectionCount(), 0u);
+  EXPECT_EQ(Exchange(port, "GET /local HTTP/1.1\r\n\r\n"), k404);
+  EXPECT_EQ(seen.size(), 1u);
+}
+
+TEST_F(ListenerTest, CrowdsFromAnotherHostLeaveEveryPageEventAnswered) {
+  // Small bounds make small crowds: the same shape as 64 slow and 520 idle connections against
+  // the default bounds of 64 and 512.
+  listener.AcceptFrom = ThisMachineOnly;
+  listener.MaxConnections = 4;
+  listener.MaxWaitingConnections = 8;
+  const auto port = Start();
+  struct Crowd {
+    const char* name;
+    int slow;
+    int idle;
+  } crowds[] = {{"slow", 6, 0}, {"idle", 0, 12}, {"mixed", 6, 12}};
+  for (const auto& crowd : crowds) {
+    SCOPED_TRACE(crowd.name);
+    std::vector<std::unique_ptr<Trickler>> slow;
+    std::vector<platform::Socket> idle;
+    for (int i = 0; i < crowd.slow; ++i) {
+      slow.push_back(std::make_unique<Trickler>(lsvtest::ConnectFrom(kOtherHost, port), 200ms));
+    }
+    for (int i = 0; i < crowd.idle; ++i) idle.push_back(lsvtest::ConnectFrom(kOtherHost, port));
+    std::this_thread::sleep_for(300ms);
+    for (int event = 0; event < 3; ++event) {
+      const auto sent = std::chrono::steady_clock::now();
+      EXPECT_EQ(Exchange(port, "GET /event?type=refresh&arg1=0&arg2=0 HTTP/1.1\r\n\r\n"), k404);
+      EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s);
+    }
+  }
+}
+
+TEST_F(ListenerTest, TheOldestIdleConnectionGivesWayToANewcomer) {
+  listener.MaxWaitingConnections = 8;
+  const auto port = Start();
+  std::vector<platform::Socket> idle;
+  for (int i = 0; i < 8; ++i) {
+    idle.push_back(platform::ConnectTcp("127.0.0.1", port));
+    std::this_thread::sleep_for(5ms);  // accepted in this order
+  }
+  std::this_thread::sleep_for(100ms);
+  // A newcomer that, like the crowd, has not sent anything yet when it is accepted.
+  platform::Socket newcomer = platform::ConnectTcp("127.0.0.1", port);
+  std::this_thread::sleep_for(100ms);
+  platform::SendAll(newcomer, "GET /newcomer HTTP/1.1\r\n\r\n", 26);
+  EXPECT_EQ(ReadToClose(newcomer), k404);
+  EXPECT_EQ(ReadToClose(idle.front(), 2000), "");
+  for (std::size_t i = 1; i < idle.size(); ++i) EXPECT_EQ(ReadToClose(idle[i], 50), "<still open>") << i;
+}
+
+TEST_F(ListenerTest, TrickledBytesDoNotStretchTheRequestDeadline) {
+  listener.ReadTimeout = 600;
+  const auto port = Start();
+  // A byte every 100 ms restarted a per-read time-out for as long as the client kept it up.
+  Trickler trickler(platform::ConnectTcp("127.0.0.1", port), 100ms);
+  const auto opened = std::chrono::steady_clock::now();
+  EXPECT_EQ(ReadToClose(trickler.Socket(), 5000), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - opened, 2s);
+  EXPECT_TRUE(seen.empty());
+}
+
+TEST(ListenerStop, AStopAlreadyWaitingIsToldWhenAThreadStartsWaitingOnItsOwner) {
+  // The handler marks itself only once the stop has looked at it and found it at work: a mark that
+  // does not wake the stop leaves it asleep for its whole time limit.
+  std::mutex lock;
+  std::condition_variable changed;
+  bool stopLooked = false;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::promise<void> entered;
+  auto listener = std::make_unique<THttpListener>();
+  listener->TerminateWaitTime = 60000;
+  listener->OnStopWaits = [&] {
+    std::lock_guard<std::mutex> guard(lock);
+    stopLooked = true;
+    changed.notify_all();
+  };
+  listener->OnCommandGet = [&, released](TConnectionThread& thread, THttpRequest&, THttpResponse& response) {
+    response.SetStatus(404);
+    entered.set_value();
+    {
+      std::unique_lock<std::mutex> guard(lock);
+      changed.wait(guard, [&] { return stopLooked; });
+    }
+    thread.SetWaitingForOwner(true);
+    released.wait();
+    thread.SetWaitingForOwner(false);
+  };
+  listener->SetDefaultPort(0);
+  listener->SetActive(true);
+  platform::Socket client = platform::ConnectTcp("127.0.0.1", listener->ListeningPort());
+  platform::SendAll(client, "GET /close HTTP/1.1\r\n\r\n", 24);
+  entered.get_future().wait();
+
+  auto stop = std::async(std::launch::async, [&] { listener->SetActive(false); });
+  EXPECT_EQ(stop.wait_for(10s), std::future_status::ready) << "the stop slept through the mark";
+  release.set_value();
+  stop.wait();
+  listener.reset();
+  EXPECT_EQ(ReadToClose(client), "");
+}
+
+TEST(ListenerStop, WakesItsListenerThreadWithoutConnectingBehindAFullAcceptQueue) {
+  // The peer filter runs on the listener thread: holding it there keeps the accept queue full.
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::promise<void> held;
+  std::atomic<bool> first{true};
+  THttpListener listener;
+  listener.AcceptFrom = [&, released](const std::string&, const std::string&) {
+    if (first.exchange(false)) {
+      held.set_value();
+      released.wait();
+    }
+    return true;
+  };
+  listener.SetDefaultPort(0);
+  listener.SetActive(true);
+  const auto port = listener.ListeningPort();
+  std::vector<std::future<void>> clients;
+  for (int i = 0; i < THttpListener::kListenBacklog + 6; ++i) {
+    clients.push_back(std::async(std::launch::async, [port] {
+      try {
+        platform::Socket socket = platform::ConnectTcp("127.0.0.1", port);
+        ReadToClose(socket, 3000);
+      } catch (const platform::SocketError&) {
+      }
+    }));
+    if (i == 0) held.get_future().wait();
+  }
+  std::this_thread::sleep_for(200ms);  // the queue fills up behind the held accept
+
+  const auto started = std::chrono::steady_clock::now();
+  auto stop = std::async(std::launch::async, [&] { listener.SetActive(false); });
+  std::this_thread::sleep_for(100ms);
+  release.set_value();
+  stop.wait();
+  // A connect to the full queue is only retried after a second; the wake needs none.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 900ms);
+  for (auto& client : clients) client.wait();
+}
+
+TEST(WakeSignal, WakesAWaitForConnections) {
+  platform::StartSockets();
+  platform::WakeSignal wake;
+  platform::Socket listening = platform::CreateTcpSocket();
+  platform::Bind(listening, "127.0.0.1", 0);
+  platform::Listen(listening, THttpListener::kListenBacklog);
+  auto waited = std::async(std::launch::async, [&] {
+    return platform::WaitForConnections({&wake.Pollable(), &listening}, 20000);
+  });
+  std::this_thread::sleep_for(50ms);
+  wake.Signal();
+  ASSERT_EQ(waited.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(waited.get(), std::vector<std::size_t>{0});
+}
+
+TEST(ListenerMemory, RequestsAtTheBoundsCostLittleMoreThanTheirBytes) {
+  // 64 requests held in the handler at once, as many as are served at a time. One kind has 100
+  // Cookie lines of "a;a;...", the other a 64 KiB body of "&": each "a;" or "&" used to become a
+  // parsed item of its own, some 30 times its size (over 2 GiB for the cookies, in a 32-bit
+  // process that also holds the browser).
+  std::string cookies = "GET /event HTTP/1.1\r\n";
+  const std::string cookieLine = "Cookie: " + [] {
+    std::string items;
+    while (items.size() + 2 <= 8192 - 8) items += "a;";
+    return items;
+  }() + "\r\n";
+  for (int i = 0; i < 100; ++i) cookies += cookieLine;
+  cookies += "\r\n";
+  const std::string ampersands = "POST /event HTTP/1.1\r\nContent-Length: 65536\r\n\r\n" + std::string(65536, '&');
+  constexpr int kRequests = 64;
+  constexpr std::size_t kBound = 64u << 20;
+
+  const std::pair<const char*, const std::string*> kinds[] = {{"cookies", &cookies}, {"ampersands", &ampersands}};
+  for (const auto& kind : kinds) {
+    SCOPED_TRACE(kind.first);
+    const std::string* request = kind.second;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> inHandler{0};
+    THttpListener listener;
+    listener.OnCommandGet = [&, released](TConnectionThread&, THttpRequest&, THttpResponse& response) {
+      response.SetStatus(404);
+      ++inHandler;
+      released.wait();
+    };
+    listener.SetDefaultPort(0);
+    listener.SetActive(true);
+    const auto port = listener.ListeningPort();
+
+    // Connected one after another, so none waits for a retry behind the accept queue, and sent at
+    // once.
+    std::vector<std::shared_ptr<platform::Socket>> sockets;
+    for (int i = 0; i < kRequests; ++i) {
+      sockets.push_back(std::make_shared<platform::Socket>(platform::ConnectTcp("127.0.0.1", port)));
+      std::this_thread::sleep_for(1ms);
+    }
+    const std::size_t before = lsvtest::LiveHeapBytes();
+    lsvtest::ResetPeakHeapBytes();
+    std::vector<std::future<std::string>> replies;
+    for (const auto& socket : sockets) {
+      replies.push_back(std::async(std::launch::async, [socket, request] {
+        platform::SendAll(*socket, request->data(), request->size());
+        return ReadToClose(*socket, 120000);
+      }));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (inHandler < kRequests && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(inHandler, kRequests) << "being served: " << listener.ConnectionCount();
+    const std::size_t added = lsvtest::PeakHeapBytes() - before;
+    release.set_value();
+    for (auto& reply : replies) EXPECT_EQ(reply.get(), k404);
+    EXPECT_LT(added, kBound) << (added >> 20) << " MiB";
+  }
 }
 
 }  // namespace

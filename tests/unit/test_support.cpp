@@ -65,6 +65,13 @@ std::string Exchange(std::uint16_t port, const std::string& bytes, bool endSendi
   return ReadToClose(socket);
 }
 
+platform::Socket ConnectFrom(const std::string& source, std::uint16_t port) {
+  platform::Socket socket = platform::CreateTcpSocket();
+  platform::Bind(socket, source, 0);
+  platform::Connect(socket, "127.0.0.1", port);
+  return socket;
+}
+
 namespace {
 
 std::string ToUtf8(const std::filesystem::path& path) {

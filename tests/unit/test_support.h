@@ -26,6 +26,9 @@ int FreePort();
 std::string ReadToClose(platform::Socket& socket, int waitMs = 5000);
 // One request on a new loopback connection; what came back up to the close.
 std::string Exchange(std::uint16_t port, const std::string& bytes, bool endSending = false);
+// A connection to 127.0.0.1 from another loopback source address, which a test's peer filter can
+// treat as another host's.
+platform::Socket ConnectFrom(const std::string& source, std::uint16_t port);
 
 // A fresh directory, removed with everything in it when the object goes.
 class TempDir {

@@ -163,8 +163,19 @@ bool TryAccept(Socket& listening, Accepted& accepted) {
   return true;
 }
 
-Socket ConnectTcp(const std::string& address, std::uint16_t port) {
-  Socket socket = CreateTcpSocket();
+WakeSignal::WakeSignal() {
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) Fail();
+  receiver_ = Socket(ends[0]);
+  sender_ = Socket(ends[1]);
+}
+
+void WakeSignal::Signal() noexcept {
+  const char byte = 1;
+  static_cast<void>(::send(static_cast<int>(sender_.Get()), &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL));
+}
+
+void Connect(Socket& socket, const std::string& address, std::uint16_t port) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(port);
@@ -172,6 +183,11 @@ Socket ConnectTcp(const std::string& address, std::uint16_t port) {
     throw SocketError(kWsaEInval, SocketErrorText(kWsaEInval));
   }
   if (::connect(static_cast<int>(socket.Get()), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) Fail();
+}
+
+Socket ConnectTcp(const std::string& address, std::uint16_t port) {
+  Socket socket = CreateTcpSocket();
+  Connect(socket, address, port);
   return socket;
 }
 

@@ -124,13 +124,41 @@ bool TryAccept(Socket& listening, Accepted& accepted) {
   return true;
 }
 
-Socket ConnectTcp(const std::string& address, std::uint16_t port) {
-  Socket socket = CreateTcpSocket();
+// Winsock's select takes sockets only, so the wake is a datagram between two loopback UDP
+// sockets rather than a pipe. A datagram needs no connection and no accept queue.
+WakeSignal::WakeSignal() {
+  const auto udp = [] {
+    const SOCKET handle = ::WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    if (handle == INVALID_SOCKET) Fail();
+    return Socket(static_cast<Socket::Handle>(handle));
+  };
+  receiver_ = udp();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(Raw(receiver_), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) Fail();
+  int length = sizeof address;
+  if (::getsockname(Raw(receiver_), reinterpret_cast<sockaddr*>(&address), &length) != 0) Fail();
+  sender_ = udp();
+  if (::connect(Raw(sender_), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) Fail();
+}
+
+void WakeSignal::Signal() noexcept {
+  const char byte = 1;
+  static_cast<void>(::send(Raw(sender_), &byte, 1, 0));
+}
+
+void Connect(Socket& socket, const std::string& address, std::uint16_t port) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(port);
   if (InetPtonA(AF_INET, address.c_str(), &target.sin_addr) != 1) Fail(WSAEINVAL);
   if (::connect(Raw(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) Fail();
+}
+
+Socket ConnectTcp(const std::string& address, std::uint16_t port) {
+  Socket socket = CreateTcpSocket();
+  Connect(socket, address, port);
   return socket;
 }
 
