@@ -24,9 +24,10 @@ platform::FormDefinition StripDefinition() {
 TMainForm::TMainForm(platform::IApplication& application, int initialListenerPort)
     : app_(application),
       form_(application.CreateForm(StripDefinition(), *this)),
-      messenger_(form_->Messenger()),
+      pageEvents_(std::make_shared<events::TPageEvents>(form_->Messenger())),
       CppWebBrowser(form_->CreateBrowser(kBrowserBounds)),
-      MouseMove_Timer(form_->CreateTimer(kMouseMoveInterval, [this] { RunGuarded(app_, [this] { MouseMove_TimerTimer(); }); })),
+      MouseMove_Timer(
+          form_->CreateTimer(kMouseMoveInterval, [this] { RunGuarded(app_, [this] { MouseMove_TimerTimer(); }); })),
       XMLDocument(application.CreateXmlDocument()),
       PopupMenu(*form_),
       A_Close("閉じる", [this] { A_CloseExecute(); }),
@@ -35,7 +36,8 @@ TMainForm::TMainForm(platform::IApplication& application, int initialListenerPor
       N2(nullptr),
       N3(&A_Close),
       A_OpenMenu("メニューを開く", [this] { A_OpenMenuExecute(); }),
-      Refresh_Timer(form_->CreateTimer(kInitialRefreshInterval, [this] { RunGuarded(app_, [this] { Refresh_TimerTimer(); }); })),
+      Refresh_Timer(
+          form_->CreateTimer(kInitialRefreshInterval, [this] { RunGuarded(app_, [this] { Refresh_TimerTimer(); }); })),
       A_Refresh("更新", [this] { A_RefreshExecute(); }),
       N4(&A_Refresh),
       Chase_Timer(form_->CreateTimer(kChaseInterval, [this] { RunGuarded(app_, [this] { Chase_TimerTimer(); }); })),
@@ -47,10 +49,15 @@ TMainForm::TMainForm(platform::IApplication& application, int initialListenerPor
   PopupMenu.SetItems({&N1, &N4, &N2, &N3});
   // The listener opens its port only once the whole definition is applied, so it sees the port
   // and the handler; a port that cannot be opened ends the construction.
-  IdHTTPServer.OnCommandGet = [this](events::TConnectionThread& thread, events::THttpRequest& request,
-                                     events::THttpResponse& response) {
-    IdHTTPServerCommandGet(thread, request, response);
+  // The handler holds the page-event object, not the strip: its threads may outlive the strip.
+  IdHTTPServer.OnCommandGet = [pageEvents = pageEvents_](events::TConnectionThread& thread,
+                                                         events::THttpRequest& request,
+                                                         events::THttpResponse& response) {
+    pageEvents->CommandGet(thread, request, response);
   };
+  // Only this machine may drive the strip, so other hosts are not even read from: they cannot
+  // hold a connection slot or a thread.
+  IdHTTPServer.AcceptFrom = events::IsLocalPeer;
   IdHTTPServer.SetDefaultPort(initialListenerPort);
   IdHTTPServer.SetActive(true);
 }
@@ -60,7 +67,10 @@ TMainForm::~TMainForm() = default;
 
 bool TMainForm::Dispatch(unsigned message, std::uintptr_t wParam, std::intptr_t) {
   if (message == WM_PAGE_EVENT) {
-    RunGuarded(app_, [&] { OnCommand(*reinterpret_cast<const COMMAND*>(wParam)); });
+    // Any program can send a 1025; only one that names a hand-over in flight carries a command.
+    RunGuarded(app_, [&] {
+      if (const std::optional<COMMAND> command = pageEvents_->Receive(wParam)) OnCommand(*command);
+    });
     return true;
   }
   if (message >= WM_HOOK_FIRST && message <= WM_HOOK_LAST) {
@@ -88,6 +98,7 @@ void TMainForm::ShowSequence() {
 
   IdHTTPServer.SetDefaultPort(ListenerPort(serverPort));
 
+  pageEvents_->SetPageOrigin(events::HttpOrigin(std::get<std::string>(displayPage)));
   CppWebBrowser->Navigate(std::get<std::string>(displayPage));
 
   ClearDockingState();
@@ -128,6 +139,33 @@ void TMainForm::LoadSettings(const std::string& path) {
   refreshInterval = TextToFloat(interval, app_.DecimalSeparator()) * 1000.0;
 
   serverPort = settings::ValueToText(settings::LookUpKey(document, root, "port"), "port");
+}
+
+void TMainForm::IdHTTPServerCommandGet(events::TConnectionThread& AThread, events::THttpRequest& RequestInfo,
+                                       events::THttpResponse& ResponseInfo) {
+  pageEvents_->CommandGet(AThread, RequestInfo, ResponseInfo);
+}
+
+void TMainForm::OnCommand(const COMMAND& command) {
+  CatchCException(app_, [&] {
+    if (command.name != events::kEventName) return;
+    if (command.type == "mousedown") {
+      const std::int32_t x = events::EventArgument(command.arg1);
+      const std::int32_t y = events::EventArgument(command.arg2);
+      BeginDrag(x, y);
+    } else if (command.type == "mouseup") {
+      EndDrag();
+    } else if (command.type == "close") {
+      A_Close.Execute();
+    } else if (command.type == "refresh") {
+      A_Refresh.Execute();
+    } else if (command.type == "openmenu") {
+      const platform::Point client{events::EventArgument(command.arg1) + CppWebBrowser->Left(),
+                                   events::EventArgument(command.arg2) + CppWebBrowser->Top()};
+      mousePos = form_->ClientToScreen(client);
+      A_OpenMenu.Execute();
+    }
+  });
 }
 
 void TMainForm::Refresh_TimerTimer() { A_Refresh.Execute(); }

@@ -8,6 +8,7 @@
 #include "app/actions.h"
 #include "docking/winamp.h"
 #include "events/http_listener.h"
+#include "events/page_events.h"
 #include "platform/application.h"
 #include "platform/browser.h"
 #include "platform/form.h"
@@ -37,13 +38,8 @@ inline constexpr int kDesktopSnapThreshold = 20;
 // The strip: a borderless window whose whole surface is the browser showing the display page.
 class TMainForm : public platform::IFormEvents {
  public:
-  // A page event handed to the window thread; it lives in the sender's frame for one hand-over.
-  struct COMMAND {
-    std::string name;
-    std::string type;
-    std::string arg1;
-    std::string arg2;
-  };
+  // A page event handed to the window thread.
+  using COMMAND = events::COMMAND;
   // Empty, a number or a string.
   using Variant = std::variant<std::monostate, double, std::string>;
 
@@ -90,8 +86,8 @@ class TMainForm : public platform::IFormEvents {
  private:
   platform::IApplication& app_;
   std::unique_ptr<platform::IForm> form_;
-  // What the listener's threads reach the window through; safe to use after the window is gone.
-  std::shared_ptr<platform::IWindowMessenger> messenger_;
+  // What the listener's threads reach the window through; it outlives the strip.
+  std::shared_ptr<events::TPageEvents> pageEvents_;
 
  public:
   // The components, in the order the window definition creates them.

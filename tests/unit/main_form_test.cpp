@@ -328,8 +328,7 @@ TEST_F(StripTest, DispatchTakesThePrivateMessagesOnly) {
   for (unsigned message = lsv::WM_CHASE_START; message <= lsv::WM_RESTACK; ++message) {
     EXPECT_TRUE(main->Dispatch(message, 0, 0)) << message;
   }
-  TMainForm::COMMAND command{"event", "nothing", "", ""};
-  EXPECT_TRUE(main->Dispatch(lsv::WM_PAGE_EVENT, reinterpret_cast<std::uintptr_t>(&command), 0));
+  EXPECT_TRUE(main->Dispatch(lsv::WM_PAGE_EVENT, 0, 0));
   for (unsigned message : {1024u, 1034u, 16u, 0u}) EXPECT_FALSE(main->Dispatch(message, 0, 0)) << message;
 }
 

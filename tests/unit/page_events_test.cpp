@@ -2,16 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/main_form.h"
 #include "app/messages.h"
 #include "platform/headless/headless_application.h"
 #include "platform/headless/headless_form.h"
+#include "platform/sockets.h"
 #include "settings/setting_form.h"
 #include "test_support.h"
 
@@ -28,11 +31,12 @@ const std::string k404 =
 // A shown strip whose listener serves on a free port, with this thread as its window thread.
 class Strip {
  public:
-  explicit Strip(bool winamp = false) {
+  explicit Strip(bool winamp = false, const std::string& page = "http://127.0.0.1:1/page.html") {
     app.moduleDirectory = dir.WithSeparator();
     app.xmlDocumentFactory = [] { return lsvtest::NewXmlDocument(); };
-    dir.Write("settings.xml", "<settings><disphtml>http://127.0.0.1:1/page.html</disphtml>"
-                              "<refresh_interval>30</refresh_interval><port>" +
+    dir.Write("settings.xml", "<settings><disphtml>" + page +
+                                  "</disphtml>"
+                                  "<refresh_interval>30</refresh_interval><port>" +
                                   std::to_string(lsvtest::FreePort()) + "</port></settings>");
     if (winamp) AddWinamp();
     main = std::make_unique<TMainForm>(app, 0);
@@ -180,9 +184,114 @@ TEST(PageEvents, OnlyThisMachineMayDriveTheStrip) {
 TEST(PageEvents, AWindowThatIsGoneTakesNoEvent) {
   auto strip = std::make_unique<Strip>();
   const auto messenger = strip->app.mainForm->Messenger();
-  TMainForm::COMMAND command{"event", "refresh", "", ""};
   strip.reset();
-  EXPECT_FALSE(messenger->Send(lsv::WM_PAGE_EVENT, reinterpret_cast<std::uintptr_t>(&command), 0));
+  EXPECT_FALSE(messenger->Send(lsv::WM_PAGE_EVENT, 1, 0));
+}
+
+TEST(PageEvents, A1025ThatNamesNoHandOverIsIgnored) {
+  // Any program on the desktop can send the strip a 1025 with any wParam.
+  Strip strip;
+  TMainForm::COMMAND command{"event", "close", "0", "0"};
+  const std::uintptr_t strays[] = {0, 1, 0xDEADBEEF, reinterpret_cast<std::uintptr_t>(&command)};
+  for (const std::uintptr_t wParam : strays) {
+    EXPECT_TRUE(strip.main->Dispatch(lsv::WM_PAGE_EVENT, wParam, 0)) << wParam;
+  }
+  EXPECT_TRUE(strip.app.mainForm->Visible());
+  EXPECT_TRUE(strip.main->IdHTTPServer.Active());
+  EXPECT_EQ(strip.app.mainForm->browser->refreshes, 0);
+  EXPECT_TRUE(strip.app.errorBoxes.empty());
+  // And the strip still takes the page's events.
+  EXPECT_EQ(strip.Get("/event?type=refresh&arg1=0&arg2=0"), k404);
+  EXPECT_EQ(strip.app.mainForm->browser->refreshes, 1);
+}
+
+TEST(PageEvents, WebSitesCannotDriveTheStrip) {
+  // The display page of these strips is served from http://station.example/; the rest of the
+  // web must not reach the strip through the user's browser.
+  struct Case {
+    const char* header;
+    bool acts;
+  } cases[] = {
+      {"", true},
+      {"Origin: null", true},
+      {"Origin: http://evil.example", false},
+      {"Origin: https://evil.example:8443", false},
+      {"Origin: HTTP://EVIL.EXAMPLE", false},
+      {"Origin: http://127.evil.example", false},
+      {"Origin: http://", false},
+      {"Origin: http://127.0.0.1:8000", true},
+      {"Origin: http://localhost:3000", true},
+      {"Origin: http://[::1]", true},
+      {"Origin: http://station.example", true},
+      {"Origin: http://station.example:80", true},
+      {"Origin: https://station.example", false},
+      {"Origin: http://station.example:8080", false},
+      {"Referer: http://evil.example/page.html", false},
+      {"Referer: http://station.example/other.html?x=1", true},
+      {"Referer: file:///C:/Program%20Files/LatestSongViewer/RavidiVevo.html", true},
+      {"Sec-Fetch-Site: cross-site", false},
+      {"Sec-Fetch-Site: same-site", true},
+      {"Sec-Fetch-Site: none", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.header);
+    Strip strip(false, "http://station.example/page.html");
+    const std::string header = *c.header ? std::string(c.header) + "\r\n" : "";
+    EXPECT_EQ(strip.Request("GET /event?type=refresh&arg1=0&arg2=0 HTTP/1.1\r\nHost: 127.0.0.1\r\n" + header + "\r\n"),
+              k404);
+    EXPECT_EQ(strip.app.mainForm->browser->refreshes, c.acts ? 1 : 0);
+  }
+}
+
+TEST(HttpOrigin, SchemeHostAndPortOfHttpUrlsOnly) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"http://Station.Example/page.html", "http://station.example:80"},
+      {"https://station.example", "https://station.example:443"},
+      {"http://user:pw@host:8080/x", "http://host:8080"},
+      {"http://[::1]:22222/event", "http://[::1]:22222"},
+      {"http://host:0080/", "http://host:80"},
+      {"http://host:99999/", ""},
+      {"http://host:x/", ""},
+      {"http:///path", ""},
+      {"file:///C:/page.html", ""},
+      {"C:\\LatestSongViewer\\RavidiVevo.html", ""},
+      {"about:blank", ""},
+  };
+  for (const auto& [url, origin] : cases) EXPECT_EQ(lsv::events::HttpOrigin(url), origin) << url;
+}
+
+TEST(PageEvents, ClosingWhileEventsAreInFlightTouchesNothingFreed) {
+  // Clients keep sending "refresh" while one sends "close"; the strip is then destroyed at once,
+  // as the process would be. A handler still on its way to the window thread must not touch the
+  // strip or its messenger after the stop returned (the sanitizer build catches any read).
+  const auto limit = std::chrono::steady_clock::now() + 10s;
+  int rounds = 0;
+  for (; rounds < 300 && std::chrono::steady_clock::now() < limit; ++rounds) {
+    auto strip = std::make_unique<Strip>();
+    const auto port = strip->main->IdHTTPServer.ListeningPort();
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 5; ++i) {
+      clients.emplace_back([port, &stop] {
+        while (!stop) {
+          try {
+            lsvtest::Exchange(port, "GET /event?type=refresh&arg1=0&arg2=0 HTTP/1.1\r\n\r\n");
+          } catch (const platform::SocketError&) {
+          }
+        }
+      });
+    }
+    auto closing = std::async(std::launch::async, [port] {
+      std::this_thread::sleep_for(2ms);
+      return lsvtest::Exchange(port, "GET /event?type=close&arg1=0&arg2=0 HTTP/1.1\r\n\r\n");
+    });
+    while (strip->app.DrainPosted()) strip->app.PumpSent(1ms);
+    strip.reset();
+    stop = true;
+    for (auto& client : clients) client.join();
+    closing.wait();
+  }
+  EXPECT_GT(rounds, 0);
 }
 
 TEST(EventArgument, ConvertsOrGivesZero) {

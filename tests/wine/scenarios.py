@@ -222,6 +222,8 @@ CLOSE_BOUND = 0.5
 # on reaches the page server well within it (PageEvents checks that the same way).
 NO_EFFECT_WAIT = 2.0
 LOOPBACK = "127.0.0.1"
+# The strip's window message for a page event handed to its window thread.
+WM_PAGE_EVENT = 1025
 
 
 class PageEventScenario(StartupScenario):
@@ -344,7 +346,7 @@ class PageEvents(PageEventScenario):
         self.assertFalse(self.probe.strip()["found"])
         self.assertTrue(port_is_free(port), "the listener's port is still taken")
 
-    def test_requests_from_another_host_are_answered_and_ignored(self):
+    def test_requests_from_another_host_are_closed_unanswered_and_do_nothing(self):
         try:
             other = ForeignHost()
         except ForeignHostUnavailable as e:
@@ -352,10 +354,12 @@ class PageEvents(PageEventScenario):
         self.addCleanup(other.remove)
         page, port = self.start_shown()
         # (event type, arguments): any of them acted on would end the process, reload the page or
-        # hold the answer back behind an open menu.
+        # hold the answer back behind an open menu. The listener closes such a connection at its
+        # accept, before reading anything, so no answer comes back at all.
         for event_type, arg1, arg2 in [("close", 0, 0), ("refresh", 0, 0), ("openmenu", 10, 5)]:
             with self.subTest(event=event_type):
-                self.assert_404(other.send_event(port, event_type, arg1, arg2))
+                answer = other.send_event(port, event_type, arg1, arg2)
+                self.assertTrue(answer.unanswered, answer)
         self.assert_reloads(page, 1)
         self.assertFalse(self.probe("menu")["found"])
         self.assert_strip_shown(self.probe.strip())
@@ -363,6 +367,20 @@ class PageEvents(PageEventScenario):
         # The same address from this machine is local (the peer is the connection's own address),
         # so the address and port themselves are not why the requests above did nothing.
         self.assert_404(send_event(other.HOST_ADDRESS, port, "refresh", timeout=STEP_TIMEOUT))
+        self.assert_reloads(page, 2, after=1.0)
+
+    def test_a_stray_1025_from_another_program_is_ignored(self):
+        # Any program can send the strip window message 1025; its wParam once was taken for the
+        # address of a page event.
+        page, port = self.start_shown()
+        for wparam in ("0", "1", "0xDEADBEEF", "0x7FFE0000"):
+            with self.subTest(wparam=wparam):
+                self.probe.act("send", "strip", str(WM_PAGE_EVENT), wparam, "0")
+        self.assert_product_running()
+        self.assert_strip_shown(self.probe.strip())
+        self.assertEqual(self.dialogs(), [])
+        self.assert_reloads(page, 1)
+        self.assert_404(send_event(LOOPBACK, port, "refresh", timeout=STEP_TIMEOUT))
         self.assert_reloads(page, 2, after=1.0)
 
     def test_an_event_runs_inside_an_open_message_box(self):
