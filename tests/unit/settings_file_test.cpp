@@ -120,6 +120,33 @@ TEST_F(SettingsFileTest, JapaneseTextRoundTripsThroughASave) {
   EXPECT_EQ(LookUpKey(*doc, root, "datahost"), "http://例え.jp/最新曲");
 }
 
+TEST_F(SettingsFileTest, ASaveEitherReadsBackOrLeavesThePreviousFile) {
+  // The file keeps the encoding its declaration names. Where the DOM cannot write that encoding
+  // so that it reads again (libxml2 writes UTF-7 with the declaration itself encoded), the save
+  // must fail and leave the old file, not replace it with one no load accepts.
+  for (const char* encoding : {"UTF-8", "ISO-8859-1", "Shift_JIS", "UTF-7"}) {
+    SCOPED_TRACE(encoding);
+    const std::string before = std::string("<?xml version=\"1.0\" encoding=\"") + encoding +
+                               "\"?>\n<settings><port>22222</port><lsxml>a.xml</lsxml></settings>\n";
+    platform::IXmlDocument::Node root{};
+    try {
+      root = Load(before);
+    } catch (const platform::Error&) {
+      continue;  // this DOM does not read the encoding at all
+    }
+    WriteKey(*doc, root, "port", "1");
+    try {
+      doc->Save(dir.File("settings.xml"));
+    } catch (const platform::Error&) {
+      EXPECT_EQ(dir.Read("settings.xml"), before);
+      continue;
+    }
+    root = Load(dir.Read("settings.xml"));
+    EXPECT_EQ(LookUpKey(*doc, root, "port"), "1");
+    EXPECT_EQ(LookUpKey(*doc, root, "lsxml"), "a.xml");
+  }
+}
+
 TEST_F(SettingsFileTest, ValueToTextRefusesAnAbsentValue) {
   EXPECT_EQ(lsv::settings::ValueToText(std::string("30"), "refresh_interval"), "30");
   EXPECT_THROW(lsv::settings::ValueToText(std::nullopt, "refresh_interval"), platform::Error);

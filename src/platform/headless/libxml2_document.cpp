@@ -51,6 +51,18 @@ struct FirstError {
 };
 
 void IgnoreGeneric(void*, const char*, ...) {}
+void IgnoreStructured(void*, xmlErrorPtr) {}
+
+bool Readable(const std::string& path) {
+  xmlSetStructuredErrorFunc(nullptr, &IgnoreStructured);
+  xmlSetGenericErrorFunc(nullptr, &IgnoreGeneric);
+  xmlDoc* doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET);
+  xmlSetStructuredErrorFunc(nullptr, nullptr);
+  xmlSetGenericErrorFunc(nullptr, nullptr);
+  const bool readable = doc != nullptr && xmlDocGetRootElement(doc) != nullptr;
+  if (doc != nullptr) xmlFreeDoc(doc);
+  return readable;
+}
 
 class Libxml2Document : public IXmlDocument {
  public:
@@ -91,6 +103,12 @@ class Libxml2Document : public IXmlDocument {
     if (xmlSaveFileEnc(temporary.c_str(), doc_.get(), encoding) < 0) {
       std::remove(temporary.c_str());
       throw Error("Cannot save \"" + path + "\": the file could not be written");
+    }
+    // libxml2 writes some declared encodings in a form it cannot read again (UTF-7 encodes the
+    // declaration itself); such a file must not replace one that loads.
+    if (!Readable(temporary)) {
+      std::remove(temporary.c_str());
+      throw Error("Cannot save \"" + path + "\": it would not read back in its encoding " + encoding);
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
       const int error = errno;
