@@ -2,7 +2,9 @@
 // workload: one small GET per connection, answered 404, connection closed.
 //   connections/s  - several client threads opening, asking and reading to the close for a while
 //   latency p50/99 - one client, one request at a time, from connect to the close
-// Usage: listener_bench [seconds per throughput run, default 3]
+// Usage: listener_bench [seconds per throughput run, default 3] [rounds, default 4]
+// Each round runs every server once; the order turns round after round, so no server always runs
+// on a machine warmed (or tired) by the others. Each round also prints ours against cpp-httplib.
 
 #include <civetweb.h>
 #include <httplib.h>
@@ -12,7 +14,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,53 +96,81 @@ void Print(const char* name, const Figures& f) {
   std::printf("%-22s %12.0f %12.1f %12.1f %10ld\n", name, f.connectionsPerSecond, f.p50Us, f.p99Us, f.failures);
 }
 
+Figures RunOurs(double seconds, int clients) {
+  lsv::events::THttpListener listener;
+  listener.OnCommandGet = [](lsv::events::TConnectionThread& thread, lsv::events::THttpRequest&,
+                             lsv::events::THttpResponse& response) {
+    response.SetStatus(404);
+    thread.EndAfterRequest();
+  };
+  // As the product runs it: only this machine is served.
+  listener.AcceptFrom = [](const std::string& peer, const std::string&) { return peer.rfind("127.", 0) == 0; };
+  listener.SetDefaultPort(0);
+  listener.SetActive(true);
+  const Figures figures = Measure(listener.ListeningPort(), seconds, clients);
+  listener.SetActive(false);
+  return figures;
+}
+
+Figures RunHttplib(double seconds, int clients) {
+  httplib::Server server;
+  server.set_keep_alive_max_count(1);
+  const int port = server.bind_to_any_port("127.0.0.1");
+  std::thread runner([&] { server.listen_after_bind(); });
+  while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const Figures figures = Measure(static_cast<std::uint16_t>(port), seconds, clients);
+  server.stop();
+  runner.join();
+  return figures;
+}
+
+Figures RunCivetweb(double seconds, int clients) {
+  const std::string port = std::to_string(FreePort());
+  const std::string listening = "127.0.0.1:" + port;
+  const char* options[] = {
+      "listening_ports", listening.c_str(), "num_threads", "8", "enable_keep_alive", "no", nullptr};
+  mg_init_library(0);
+  mg_callbacks callbacks{};
+  mg_context* context = mg_start(&callbacks, nullptr, options);
+  if (context == nullptr) {
+    std::printf("civetweb could not start\n");
+    std::exit(1);
+  }
+  const Figures figures = Measure(static_cast<std::uint16_t>(std::stoi(port)), seconds, clients);
+  mg_stop(context);
+  mg_exit_library();
+  return figures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 4;
   const int clients = 4;
   platform::StartSockets();
-  std::printf("loopback, %d client threads, %.1f s per throughput run, %u cores\n", clients, seconds,
+  std::printf("loopback, %d client threads, %.1f s per throughput run, %d rounds, %u cores\n", clients, seconds, rounds,
               std::thread::hardware_concurrency());
-  std::printf("%-22s %12s %12s %12s %10s\n", "server", "conn/s", "p50 us", "p99 us", "failures");
-
-  {
-    lsv::events::THttpListener listener;
-    listener.OnCommandGet = [](lsv::events::TConnectionThread& thread, lsv::events::THttpRequest&,
-                               lsv::events::THttpResponse& response) {
-      response.SetStatus(404);
-      thread.EndAfterRequest();
-    };
-    listener.SetDefaultPort(0);
-    listener.SetActive(true);
-    Print("THttpListener (ours)", Measure(listener.ListeningPort(), seconds, clients));
-    listener.SetActive(false);
-  }
-  {
-    httplib::Server server;
-    server.set_keep_alive_max_count(1);
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread runner([&] { server.listen_after_bind(); });
-    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    Print("cpp-httplib 0.11", Measure(static_cast<std::uint16_t>(port), seconds, clients));
-    server.stop();
-    runner.join();
-  }
-  {
-    const std::string port = std::to_string(FreePort());
-    const std::string listening = "127.0.0.1:" + port;
-    const char* options[] = {"listening_ports", listening.c_str(), "num_threads", "8", "enable_keep_alive", "no",
-                             nullptr};
-    mg_init_library(0);
-    mg_callbacks callbacks{};
-    mg_context* context = mg_start(&callbacks, nullptr, options);
-    if (context == nullptr) {
-      std::printf("civetweb could not start\n");
-      return 1;
+  struct Server {
+    const char* name;
+    Figures (*run)(double, int);
+  };
+  const Server servers[] = {
+      {"THttpListener (ours)", RunOurs}, {"cpp-httplib 0.11", RunHttplib}, {"civetweb 1.15", RunCivetweb}};
+  constexpr int kServers = static_cast<int>(std::size(servers));
+  for (int round = 0; round < rounds; ++round) {
+    std::printf("round %d\n%-22s %12s %12s %12s %10s\n", round + 1, "server", "conn/s", "p50 us", "p99 us", "failures");
+    double ours = 0;
+    double httplib = 0;
+    for (int i = 0; i < kServers; ++i) {
+      // Forwards in even rounds, backwards in odd ones.
+      const int index = round % 2 == 0 ? i : kServers - 1 - i;
+      const Figures figures = servers[index].run(seconds, clients);
+      Print(servers[index].name, figures);
+      if (index == 0) ours = figures.connectionsPerSecond;
+      if (index == 1) httplib = figures.connectionsPerSecond;
     }
-    Print("civetweb 1.15", Measure(static_cast<std::uint16_t>(std::stoi(port)), seconds, clients));
-    mg_stop(context);
-    mg_exit_library();
+    std::printf("ours / cpp-httplib: %.2f\n", httplib > 0 ? ours / httplib : 0.0);
   }
   return 0;
 }
