@@ -9,7 +9,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const acorn = require('acorn');
 const { chromium } = require('playwright-core');
-const { PageServer, closedPort, songXml, DIST } = require('./page_server');
+const { PageServer, closedPort, eventRecord, songXml, DIST } = require('./page_server');
 
 const CHROMIUM = process.env.CHROMIUM_PATH || '/usr/bin/chromium';
 const CHROMIUM_ARGS = [
@@ -20,6 +20,16 @@ const STRIP = { width: 275, height: 14 };
 const FAKE_MSXML = path.join(__dirname, 'fixtures', 'fake-msxml.js');
 const SCREENSHOT = path.resolve(__dirname, '../../docs/page.png');
 const WAIT_MS = 15000;
+// The port the strip listens on until it has read its settings.
+const DEFAULT_PORT = 22222;
+
+// The engines the page meets: plain Chromium, and Chromium made to look like
+// IE11 by the MSXML stand-in.
+const MODES = {
+  plain: {},
+  MSXML: { msxml: true },
+};
+const BOTH = ['plain', 'MSXML'];
 
 const HOST_SONG = { title: 'ホストの歌', artist: 'ホスト歌手' };
 const NO_SONG_TEXT = '曲情報を読み込めません';
@@ -32,6 +42,7 @@ const DEMO_SONG = (() => {
 let browser;
 let server; // the install folder and the data host
 let listener; // the strip's event listener
+const defaultPort = { events: [] }; // what reaches port 22222 instead
 
 async function waitFor(what, predicate, timeoutMs = WAIT_MS) {
   const end = Date.now() + timeoutMs;
@@ -41,10 +52,21 @@ async function waitFor(what, predicate, timeoutMs = WAIT_MS) {
   }
 }
 
-async function withStrip({ msxml = false, scale = 1 } = {}, body) {
+// unavailable: URL endings whose MSXML transfer ends with the data
+// unavailable (see the stand-in).
+async function withStrip({ msxml = false, unavailable = [], scale = 1 } = {}, body) {
   const context = await browser.newContext({ viewport: STRIP, deviceScaleFactor: scale });
   try {
-    if (msxml) await context.addInitScript({ path: FAKE_MSXML });
+    // The page must not reach a real strip on this machine.
+    await context.route(`http://127.0.0.1:${DEFAULT_PORT}/**`, (route) => {
+      const request = route.request();
+      defaultPort.events.push(eventRecord(request.method(), request.url()));
+      return route.fulfill({ status: 404, contentType: 'text/html', body: '' });
+    });
+    if (msxml) {
+      await context.addInitScript((endings) => { window.__msxmlUnavailable = endings; }, unavailable);
+      await context.addInitScript({ path: FAKE_MSXML });
+    }
     const page = await context.newPage();
     await page.goto(`${server.origin}/RavidiVevo.html`);
     return await body(page);
@@ -81,6 +103,43 @@ async function titleShows(page) {
   }, STRIP);
 }
 
+// Checks the line the page shows: the host's song, the demo song, or the
+// notice that there is none.
+async function assertShows(page, expect, { msxml = false } = {}) {
+  const line = await shownLine(page);
+  if (expect === 'notice') {
+    assert.match(line.text, new RegExp(NO_SONG_TEXT));
+    return;
+  }
+  const song = expect === 'host' ? HOST_SONG : DEMO_SONG;
+  assert.equal(line.title, song.title);
+  assert.equal(line.artist, song.artist);
+  assert.equal(line.text, `♪ ${song.title} / ${song.artist}`);
+  assert.ok(await titleShows(page), 'title visible inside the strip');
+  if (msxml) {
+    const log = await page.evaluate(() => window.__msxml);
+    assert.equal(log.transforms, 1);
+  }
+}
+
+// Runs a table of song cases, each in every mode it names (plain by
+// default): the line shown, and whether the host was asked.
+function songCases(cases) {
+  for (const c of cases) {
+    for (const mode of c.modes || ['plain']) {
+      const shown = c.expect === 'notice' ? 'a notice' : `the ${c.expect} song`;
+      it(`${c.name}${mode === 'plain' ? '' : ` (${mode})`}: shows ${shown}`, async () => {
+        await c.setup();
+        await withStrip(MODES[mode], async (page) => {
+          await assertShows(page, c.expect, MODES[mode]);
+        });
+        const asked = server.hostRequests.map((url) => url.split('?')[0]);
+        assert.deepEqual(asked, c.asked ? ['/host/now.xml'] : []);
+      });
+    }
+  }
+}
+
 function summary(events) {
   return events.map((event) => [event.type, event.arg1, event.arg2]);
 }
@@ -110,12 +169,14 @@ after(async () => {
 beforeEach(() => {
   server.reset();
   listener.reset();
+  defaultPort.events = [];
   server.settings.port = String(listener.port);
 });
 
+const hostUrl = () => `${server.origin}/host/`;
+
 describe('song line', () => {
-  const hostUrl = () => `${server.origin}/host/`;
-  const cases = [
+  songCases([
     { name: 'host has data', expect: 'host', asked: true, setup: () => { server.settings.datahost = hostUrl(); } },
     {
       name: 'datahost without a trailing slash',
@@ -126,6 +187,7 @@ describe('song line', () => {
     {
       name: 'host unreachable',
       expect: 'demo',
+      modes: BOTH,
       setup: async () => { server.settings.datahost = `http://127.0.0.1:${await closedPort()}/`; },
     },
     {
@@ -144,6 +206,7 @@ describe('song line', () => {
       name: 'host accepts but never answers',
       expect: 'demo',
       asked: true,
+      modes: BOTH,
       setup: () => { server.settings.datahost = hostUrl(); server.host.hang = true; },
     },
     { name: 'no datahost', expect: 'demo', setup: () => {} },
@@ -155,48 +218,23 @@ describe('song line', () => {
     },
     {
       name: 'host unreachable and no demo file',
-      expect: 'none',
+      expect: 'notice',
       setup: async () => {
         server.settings.datahost = `http://127.0.0.1:${await closedPort()}/`;
         server.missing.add('latestsong-demo.xml');
       },
     },
-    { name: 'MSXML: host has data as text/plain', msxml: true, expect: 'host', asked: true,
+    {
+      name: 'host has data as text/plain',
+      modes: ['MSXML'],
+      expect: 'host',
+      asked: true,
       setup: () => {
         server.settings.datahost = hostUrl();
         server.host.headers = { 'Content-Type': 'text/plain; charset=utf-8' };
-      } },
-    {
-      name: 'MSXML: host unreachable',
-      msxml: true,
-      expect: 'demo',
-      setup: async () => { server.settings.datahost = `http://127.0.0.1:${await closedPort()}/`; },
+      },
     },
-  ];
-
-  for (const c of cases) {
-    it(`${c.name}: shows ${c.expect === 'none' ? 'a notice' : `the ${c.expect} song`}`, async () => {
-      await c.setup();
-      await withStrip({ msxml: c.msxml }, async (page) => {
-        const line = await shownLine(page);
-        if (c.expect === 'none') {
-          assert.match(line.text, new RegExp(NO_SONG_TEXT));
-          return;
-        }
-        const song = c.expect === 'host' ? HOST_SONG : DEMO_SONG;
-        assert.equal(line.title, song.title);
-        assert.equal(line.artist, song.artist);
-        assert.equal(line.text, `♪ ${song.title} / ${song.artist}`);
-        assert.ok(await titleShows(page), 'title visible inside the strip');
-        if (c.msxml) {
-          const msxml = await page.evaluate(() => window.__msxml);
-          assert.equal(msxml.transforms, 1);
-        }
-      });
-      const asked = server.hostRequests.map((url) => url.split('?')[0]);
-      assert.deepEqual(asked, c.asked ? ['/host/now.xml'] : []);
-    });
-  }
+  ]);
 
   it('asks the host again on every load and shows its latest song', async () => {
     server.settings.datahost = hostUrl();
@@ -226,6 +264,40 @@ describe('song line', () => {
       assert.equal(background, 'rgb(1, 2, 3)');
     });
   });
+});
+
+describe('a file that never arrives or cannot be read', () => {
+  // hang: a file accepted and never answered; unavailable: an MSXML transfer
+  // that ends with its data unavailable. Without its settings the page sends
+  // to the strip's first port.
+  const cases = [
+    { name: 'settings.xml never answers', modes: BOTH, hang: 'settings.xml', expect: 'demo', to: 'default port' },
+    { name: 'settings.xml cannot be read', modes: ['MSXML'], unavailable: '/settings.xml', expect: 'demo', to: 'default port' },
+    { name: 'the stylesheet never answers', modes: BOTH, hang: 'latestsong.xsl', expect: 'notice', to: 'listener' },
+    { name: 'the stylesheet cannot be read', modes: ['MSXML'], unavailable: '/latestsong.xsl', expect: 'notice', to: 'listener' },
+    { name: 'the demo never answers', modes: BOTH, hang: 'latestsong-demo.xml', expect: 'notice', to: 'listener' },
+    { name: 'the demo cannot be read', modes: ['MSXML'], unavailable: '/latestsong-demo.xml', expect: 'notice', to: 'listener' },
+    { name: 'the host\'s data cannot be read', modes: ['MSXML'], host: true, unavailable: '/host/now.xml', expect: 'demo', to: 'listener' },
+  ];
+  for (const c of cases) {
+    for (const mode of c.modes) {
+      const shown = c.expect === 'notice' ? 'a notice' : `the ${c.expect} song`;
+      it(`${c.name} (${mode}): shows ${shown} and sends events to the ${c.to}`, async () => {
+        if (c.host) server.settings.datahost = hostUrl();
+        if (c.hang) server.hanging.add(c.hang);
+        const receiver = c.to === 'listener' ? listener : defaultPort;
+        await withStrip({ ...MODES[mode], unavailable: c.unavailable ? [c.unavailable] : [] }, async (page) => {
+          await assertShows(page, c.expect, MODES[mode]);
+          await page.mouse.click(30, 5);
+          await waitFor('press and release', () => receiver.events.length >= 2);
+          assertEventRequests(receiver.events);
+          assert.deepEqual(receiver.events.map((event) => event.type), ['mousedown', 'mouseup']);
+          assert.deepEqual([receiver.events[0].arg1, receiver.events[0].arg2], ['30', '5']);
+        });
+        assert.deepEqual((receiver === listener ? defaultPort : listener).events, []);
+      });
+    }
+  }
 });
 
 describe('scrolling', () => {

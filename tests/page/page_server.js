@@ -39,6 +39,22 @@ function songXml(title, artist) {
     '<time>2024-06-01T12:00:00+09:00</time></latestsong>\n';
 }
 
+// What the strip reads from an event request (an origin-form target or a
+// whole URL): the method, the path and the raw query's fields.
+function eventRecord(method, target) {
+  const url = new URL(target, 'http://127.0.0.1');
+  const query = target.includes('?') ? target.slice(target.indexOf('?') + 1) : '';
+  return {
+    method,
+    path: url.pathname,
+    query,
+    fields: query.split('&').map((item) => item.split('=')[0]),
+    type: url.searchParams.get('type'),
+    arg1: url.searchParams.get('arg1'),
+    arg2: url.searchParams.get('arg2'),
+  };
+}
+
 // A port on which nothing listens: connecting to it is refused at once.
 async function closedPort() {
   const probe = net.createServer();
@@ -79,6 +95,8 @@ class PageServer {
     };
     this.settingsMissing = false;
     this.missing = new Set();
+    // Files whose request is accepted and never answered.
+    this.hanging = new Set();
     this.host = { status: 200, body: songXml('ホストの歌', 'ホスト歌手'), headers: {} };
     this.hostRequests = [];
     this.events = [];
@@ -91,7 +109,7 @@ class PageServer {
     const url = new URL(req.url, 'http://127.0.0.1');
     const name = url.pathname;
     if (name === '/event') {
-      this.recordEvent(req, url);
+      this.recordEvent(req);
       return;
     }
     if (name.startsWith('/host/')) {
@@ -99,6 +117,7 @@ class PageServer {
       this.answerHost(res);
       return;
     }
+    if (this.hanging.has(name.replace(/^\/+/, ''))) return;
     if (name === '/settings.xml' && !this.settingsMissing) {
       res.writeHead(200, { 'Content-Type': TYPES['.xml'] });
       res.end(this.settingsXml());
@@ -107,17 +126,8 @@ class PageServer {
     this.answerFile(name, res);
   }
 
-  recordEvent(req, url) {
-    const query = req.url.includes('?') ? req.url.slice(req.url.indexOf('?') + 1) : '';
-    const event = {
-      method: req.method,
-      path: url.pathname,
-      query,
-      fields: query.split('&').map((item) => item.split('=')[0]),
-      type: url.searchParams.get('type'),
-      arg1: url.searchParams.get('arg1'),
-      arg2: url.searchParams.get('arg2'),
-    };
+  recordEvent(req) {
+    const event = eventRecord(req.method, req.url);
     this.events.push(event);
     this.log.push(`in:${event.type}`);
     const socket = req.socket;
@@ -160,4 +170,4 @@ class PageServer {
   }
 }
 
-module.exports = { PageServer, closedPort, songXml, DIST };
+module.exports = { PageServer, closedPort, eventRecord, songXml, DIST };
