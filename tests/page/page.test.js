@@ -9,7 +9,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const acorn = require('acorn');
 const { chromium } = require('playwright-core');
-const { PageServer, closedPort, eventRecord, songXml, DIST } = require('./page_server');
+const { PageServer, closedPort, eventRecord, songXml, shiftJis, DIST } = require('./page_server');
 
 const CHROMIUM = process.env.CHROMIUM_PATH || '/usr/bin/chromium';
 const CHROMIUM_ARGS = [
@@ -23,11 +23,13 @@ const WAIT_MS = 15000;
 // The port the strip listens on until it has read its settings.
 const DEFAULT_PORT = 22222;
 
-// The engines the page meets: plain Chromium, and Chromium made to look like
-// IE11 by the MSXML stand-in.
+// The engines the page meets: plain Chromium; Chromium made to look like IE11
+// by the MSXML stand-in; and Chromium without TextDecoder, like the browsers
+// where the page falls back to the engine's own XML decoding.
 const MODES = {
   plain: {},
   MSXML: { msxml: true },
+  'no TextDecoder': { noTextDecoder: true },
 };
 const BOTH = ['plain', 'MSXML'];
 
@@ -54,7 +56,7 @@ async function waitFor(what, predicate, timeoutMs = WAIT_MS) {
 
 // unavailable: URL endings whose MSXML transfer ends with the data
 // unavailable (see the stand-in).
-async function withStrip({ msxml = false, unavailable = [], scale = 1 } = {}, body) {
+async function withStrip({ msxml = false, noTextDecoder = false, unavailable = [], scale = 1 } = {}, body) {
   const context = await browser.newContext({ viewport: STRIP, deviceScaleFactor: scale });
   try {
     // The page must not reach a real strip on this machine.
@@ -63,6 +65,7 @@ async function withStrip({ msxml = false, unavailable = [], scale = 1 } = {}, bo
       defaultPort.events.push(eventRecord(request.method(), request.url()));
       return route.fulfill({ status: 404, contentType: 'text/html', body: '' });
     });
+    if (noTextDecoder) await context.addInitScript(() => { delete window.TextDecoder; });
     if (msxml) {
       await context.addInitScript((endings) => { window.__msxmlUnavailable = endings; }, unavailable);
       await context.addInitScript({ path: FAKE_MSXML });
@@ -264,6 +267,29 @@ describe('song line', () => {
       assert.equal(background, 'rgb(1, 2, 3)');
     });
   });
+});
+
+describe('song data in the host\'s own encoding', () => {
+  // The XML declaration names the encoding; a Content-Type that says
+  // nothing, or something else, must not change what the listener reads.
+  const shiftJisSong = () => shiftJis(songXml(HOST_SONG.title, HOST_SONG.artist, { encoding: 'Shift_JIS' }));
+  songCases([
+    { type: 'text/plain', modes: [...BOTH, 'no TextDecoder'] },
+    { type: 'application/octet-stream', modes: [...BOTH, 'no TextDecoder'] },
+    { type: 'application/xml', modes: [...BOTH, 'no TextDecoder'] },
+    // Where the engine decodes, a charset in the Content-Type wins.
+    { type: 'text/plain; charset=utf-8', modes: BOTH },
+  ].map(({ type, modes }) => ({
+    name: `Shift_JIS data served as ${type}`,
+    modes,
+    expect: 'host',
+    asked: true,
+    setup: () => {
+      server.settings.datahost = hostUrl();
+      server.host.body = shiftJisSong();
+      server.host.headers = { 'Content-Type': type };
+    },
+  })));
 });
 
 describe('a file that never arrives or cannot be read', () => {

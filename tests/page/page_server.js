@@ -32,11 +32,35 @@ function escapeXml(text) {
   return String(text).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
 }
 
-function songXml(title, artist) {
-  return '<?xml version="1.0" encoding="UTF-8"?>\n<latestsong>' +
+function songXml(title, artist, { encoding = 'UTF-8' } = {}) {
+  return `<?xml version="1.0" encoding="${encoding}"?>\n<latestsong>` +
     '<station>試験放送</station>' +
     `<title>${escapeXml(title)}</title><artist>${escapeXml(artist)}</artist>` +
     '<time>2024-06-01T12:00:00+09:00</time></latestsong>\n';
+}
+
+// Shift_JIS bytes of a text; Node.js decodes Shift_JIS but cannot encode it,
+// so each character's bytes are found by decoding every two-byte sequence.
+let shiftJisTable = null;
+function shiftJis(text) {
+  if (!shiftJisTable) {
+    shiftJisTable = new Map();
+    const decoder = new TextDecoder('shift_jis');
+    for (let lead = 0x81; lead <= 0xfc; lead++) {
+      if (lead > 0x9f && lead < 0xe0) continue;
+      for (let trail = 0x40; trail <= 0xfc; trail++) {
+        const char = decoder.decode(Uint8Array.of(lead, trail));
+        if (char.length === 1 && char !== '\ufffd' && !shiftJisTable.has(char)) shiftJisTable.set(char, [lead, trail]);
+      }
+    }
+  }
+  const bytes = [];
+  for (const char of text) {
+    if (char.charCodeAt(0) < 0x80) bytes.push(char.charCodeAt(0));
+    else if (shiftJisTable.has(char)) bytes.push(...shiftJisTable.get(char));
+    else throw new Error(`not in Shift_JIS: ${char}`);
+  }
+  return Buffer.from(bytes);
 }
 
 // What the strip reads from an event request (an origin-form target or a
@@ -170,4 +194,4 @@ class PageServer {
   }
 }
 
-module.exports = { PageServer, closedPort, eventRecord, songXml, DIST };
+module.exports = { PageServer, closedPort, eventRecord, songXml, shiftJis, DIST };
