@@ -292,6 +292,41 @@ describe('song data in the host\'s own encoding', () => {
   })));
 });
 
+describe('DTDs in the host\'s data', () => {
+  // The host's data with a DOCTYPE is refused like unreachable data.
+  const withDoctype = (doctype, title) =>
+    songXml('TITLE', HOST_SONG.artist, { doctype }).replace('<title>TITLE</title>', `<title>${title}</title>`);
+  songCases([
+    {
+      name: 'an internal entity in the title',
+      body: () => withDoctype('<!DOCTYPE latestsong [<!ENTITY t "ホストの歌">]>\n', '&t;'),
+    },
+    { name: 'a DOCTYPE alone', body: () => withDoctype('<!DOCTYPE latestsong>\n', HOST_SONG.title) },
+    {
+      name: 'an external DTD',
+      body: () => withDoctype(`<!DOCTYPE latestsong SYSTEM "${server.origin}/host/song.dtd">\n`, HOST_SONG.title),
+    },
+  ].map(({ name, body }) => ({
+    name: `host data with ${name}`,
+    modes: BOTH,
+    expect: 'demo',
+    asked: true,
+    setup: () => {
+      server.settings.datahost = hostUrl();
+      server.host.body = body();
+    },
+  })));
+
+  for (const mode of BOTH) {
+    it(`the page's own stylesheet may still name characters in its DTD (${mode})`, async () => {
+      server.settings.lsxsl = 'fixtures/entity.xsl';
+      await withStrip(MODES[mode], async (page) => {
+        assert.equal((await shownLine(page)).text, `★${DEMO_SONG.title}`);
+      });
+    });
+  }
+});
+
 describe('a file that never arrives or cannot be read', () => {
   // hang: a file accepted and never answered; unavailable: an MSXML transfer
   // that ends with its data unavailable. Without its settings the page sends

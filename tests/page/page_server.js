@@ -32,8 +32,8 @@ function escapeXml(text) {
   return String(text).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
 }
 
-function songXml(title, artist, { encoding = 'UTF-8' } = {}) {
-  return `<?xml version="1.0" encoding="${encoding}"?>\n<latestsong>` +
+function songXml(title, artist, { encoding = 'UTF-8', doctype = '' } = {}) {
+  return `<?xml version="1.0" encoding="${encoding}"?>\n${doctype}<latestsong>` +
     '<station>試験放送</station>' +
     `<title>${escapeXml(title)}</title><artist>${escapeXml(artist)}</artist>` +
     '<time>2024-06-01T12:00:00+09:00</time></latestsong>\n';
