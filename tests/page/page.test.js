@@ -237,6 +237,16 @@ describe('song line', () => {
         server.host.headers = { 'Content-Type': 'text/plain; charset=utf-8' };
       },
     },
+    // MSXML resolves no relative URL, so the page resolves the datahost
+    // against itself as it does its own files.
+    { name: 'relative datahost', modes: BOTH, expect: 'host', asked: true, setup: () => { server.settings.datahost = 'host/'; } },
+    {
+      name: 'relative datahost without a trailing slash',
+      modes: BOTH,
+      expect: 'host',
+      asked: true,
+      setup: () => { server.settings.datahost = './host'; },
+    },
   ]);
 
   it('asks the host again on every load and shows its latest song', async () => {
