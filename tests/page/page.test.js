@@ -135,6 +135,8 @@ function songCases(cases) {
         await c.setup();
         await withStrip(MODES[mode], async (page) => {
           await assertShows(page, c.expect, MODES[mode]);
+          // Given up on, the request must not keep its connection.
+          if (c.drops) await waitFor('the host request to be dropped', () => server.hostDropped.length === 1);
         });
         const asked = server.hostRequests.map((url) => url.split('?')[0]);
         assert.deepEqual(asked, c.asked ? ['/host/now.xml'] : []);
@@ -209,6 +211,7 @@ describe('song line', () => {
       name: 'host accepts but never answers',
       expect: 'demo',
       asked: true,
+      drops: true,
       modes: BOTH,
       setup: () => { server.settings.datahost = hostUrl(); server.host.hang = true; },
     },

@@ -123,6 +123,10 @@ class PageServer {
     this.hanging = new Set();
     this.host = { status: 200, body: songXml('ホストの歌', 'ホスト歌手'), headers: {} };
     this.hostRequests = [];
+    // Host requests left unanswered whose connection the browser closed; a
+    // new list on each reset, so a close that comes late counts for the
+    // test that made the request.
+    this.hostDropped = [];
     this.events = [];
     this.log = [];
     // Called with (event, answer); the default answers at once.
@@ -138,7 +142,7 @@ class PageServer {
     }
     if (name.startsWith('/host/')) {
       this.hostRequests.push(req.url);
-      this.answerHost(res);
+      this.answerHost(req, res);
       return;
     }
     if (this.hanging.has(name.replace(/^\/+/, ''))) return;
@@ -164,9 +168,13 @@ class PageServer {
     });
   }
 
-  answerHost(res) {
+  answerHost(req, res) {
     const host = this.host;
-    if (host.hang) return; // accepted, never answered
+    if (host.hang) {
+      const dropped = this.hostDropped;
+      req.socket.once('close', () => dropped.push(req.url));
+      return;
+    }
     res.writeHead(host.status, { 'Content-Type': 'application/xml', ...host.headers });
     res.end(host.status === 200 ? host.body : '');
   }
