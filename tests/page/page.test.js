@@ -433,23 +433,37 @@ describe('mouse events', () => {
         await page.mouse.click(x, y);
         await waitFor('press and release', () => listener.events.length >= 2);
         assertEventRequests(listener.events);
-        assert.deepEqual(summary(listener.events), [['mousedown', String(x), String(y)], ['mouseup', '0', '0']]);
+        assert.deepEqual(summary(listener.events), [['mousedown', String(x), String(y)], ['mouseup', String(x), String(y)]]);
       }
     });
   });
 
-  it('a left press sends mousedown before the release happens', async () => {
-    await withStrip({}, async (page) => {
-      await ready(page);
-      await page.mouse.move(55, 4);
-      await page.mouse.down();
-      await waitFor('press', () => listener.events.length >= 1);
-      assert.deepEqual(summary(listener.events), [['mousedown', '55', '4']]);
-      await page.mouse.up();
-      await waitFor('release', () => listener.events.length >= 2);
-      assert.deepEqual(summary(listener.events)[1], ['mouseup', '0', '0']);
+  // The release carries its own position, so no two releases in a row need
+  // be the same address.
+  const drags = [
+    { from: [55, 4], to: [200, 11] },
+    { from: [274, 13], to: [0, 0] },
+    { from: [10, 2], to: [10, 2] },
+  ];
+  for (const mode of BOTH) {
+    it(`a left press sends mousedown at once, and the release mouseup where it happened (${mode})`, async () => {
+      await withStrip(MODES[mode], async (page) => {
+        await ready(page);
+        for (const { from, to } of drags) {
+          listener.events = [];
+          await page.mouse.move(...from);
+          await page.mouse.down();
+          await waitFor('press', () => listener.events.length >= 1);
+          assert.deepEqual(summary(listener.events), [['mousedown', ...from.map(String)]]);
+          await page.mouse.move(...to, { steps: 3 });
+          await page.mouse.up();
+          await waitFor('release', () => listener.events.length >= 2);
+          assertEventRequests(listener.events);
+          assert.deepEqual(summary(listener.events), [['mousedown', ...from.map(String)], ['mouseup', ...to.map(String)]]);
+        }
+      });
     });
-  });
+  }
 
   const otherClicks = [
     { name: 'right click', button: 'right', at: [50, 7], sends: [['openmenu', '50', '7']], prevented: [true] },
@@ -468,7 +482,7 @@ describe('mouse events', () => {
         // Events leave in order, so whatever the click sent arrives before
         // the marker click's pair.
         await page.mouse.click(10, 3);
-        const expected = [...c.sends, ['mousedown', '10', '3'], ['mouseup', '0', '0']];
+        const expected = [...c.sends, ['mousedown', '10', '3'], ['mouseup', '10', '3']];
         await waitFor('marker click', () => listener.events.length >= expected.length);
         assertEventRequests(listener.events);
         assert.deepEqual(summary(listener.events), expected);
@@ -486,7 +500,7 @@ describe('mouse events', () => {
       await page.mouse.click(80, 8, { button: 'right' });
       await waitFor('all clicks', () => listener.events.length >= 6);
       assertEventRequests(listener.events);
-      const click = [['mousedown', '80', '8'], ['mouseup', '0', '0']];
+      const click = [['mousedown', '80', '8'], ['mouseup', '80', '8']];
       assert.deepEqual(summary(listener.events), [...click, ...click, ['openmenu', '80', '8'], ['openmenu', '80', '8']]);
     });
   });
@@ -507,7 +521,7 @@ describe('mouse events', () => {
       await ready(page);
       await page.mouse.click(20, 5);
       await waitFor('the release after an unanswered press', () => listener.events.length >= 2);
-      assert.deepEqual(summary(listener.events), [['mousedown', '20', '5'], ['mouseup', '0', '0']]);
+      assert.deepEqual(summary(listener.events), [['mousedown', '20', '5'], ['mouseup', '20', '5']]);
     });
   });
 
@@ -518,7 +532,7 @@ describe('mouse events', () => {
       await page.mouse.click(44, 2, { button: 'right' });
       await waitFor('three events', () => listener.events.length >= 3);
       assertEventRequests(listener.events);
-      assert.deepEqual(summary(listener.events), [['mousedown', '33', '7'], ['mouseup', '0', '0'], ['openmenu', '44', '2']]);
+      assert.deepEqual(summary(listener.events), [['mousedown', '33', '7'], ['mouseup', '33', '7'], ['openmenu', '44', '2']]);
       const opened = await page.evaluate(() => window.__msxml.opened);
       assert.ok(opened.some((url) => url === `${server.origin}/settings.xml`), opened.join(' '));
     });
