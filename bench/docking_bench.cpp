@@ -82,8 +82,10 @@ struct Strip {
     app.xmlDocumentFactory = [] { return platform::headless::CreateLibxml2Document(); };
     app.desktop.winampRunning = winampRunning;
     main = std::make_unique<TMainForm>(app, 0);
-    if (winampRunning) main->winamp.Refresh();
-    main->mousePos = {50, 7};
+    if (winampRunning) main->Docking().Winamp().Refresh();
+    lsv::docking::DockingState state;
+    state.mousePos = {50, 7};
+    main->Docking().SetState(state);
   }
 };
 
@@ -93,7 +95,7 @@ void Drag(benchmark::State& state, bool winampRunning, Point a, Point b, bool sn
   Strip strip(winampRunning);
   strip.app.desktop.cursor = a;
   strip.main->MouseMove_TimerTimer();
-  const TMainForm& m = *strip.main;
+  const lsv::docking::DockingState& m = strip.main->Docking().State();
   if ((m.snapLeft || m.snapRight || m.snapTop || m.snapBottom) != snaps) {
     state.SkipWithError(snaps ? "the strip did not snap" : "the strip snapped");
     return;
@@ -103,7 +105,7 @@ void Drag(benchmark::State& state, bool winampRunning, Point a, Point b, bool sn
     strip.app.desktop.cursor = flip ? a : b;
     flip = !flip;
     strip.main->MouseMove_TimerTimer();
-    benchmark::DoNotOptimize(strip.main->dockOffset);
+    benchmark::DoNotOptimize(strip.main->Docking().State().dockOffset);
   }
 }
 
@@ -117,9 +119,11 @@ void BM_DragTickWithoutWinamp(benchmark::State& state) { Drag(state, false, {700
 // The follow step: read the main window, move the strip to the kept offset from it.
 void BM_FollowStep(benchmark::State& state) {
   Strip strip(true);
-  strip.main->docked = true;
-  strip.main->dockedTo = CWinamp::WND_PLAYLIST;
-  strip.main->dockOffset = {50, 464};
+  lsv::docking::DockingState docked = strip.main->Docking().State();
+  docked.docked = true;
+  docked.dockedTo = CWinamp::WND_PLAYLIST;
+  docked.dockOffset = {50, 464};
+  strip.main->Docking().SetState(docked);
   Rect& mainRect = strip.app.desktop.windows[0].rect;
   int step = 0;
   for (auto _ : state) {

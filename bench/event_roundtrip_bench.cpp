@@ -17,6 +17,7 @@
 #include "platform/headless/headless_application.h"
 #include "platform/headless/headless_form.h"
 #include "platform/headless/libxml2_document.h"
+#include "platform/headless/posix_files.h"
 #include "platform/sockets.h"
 #include "settings/setting_form.h"
 
@@ -49,12 +50,14 @@ int main(int argc, char** argv) {
   platform::headless::HeadlessApplication app;
   app.moduleDirectory = (dir / "").string();
   app.xmlDocumentFactory = [] { return platform::headless::CreateLibxml2Document(); };
+  platform::headless::PosixFiles files;
+  app.files = &files;
   // Port 0 is refused as a setting; the strip keeps the free port it was built with.
   lsv::app::TMainForm strip(app, 0);
-  lsv::settings::TSettingForm dialog(app, strip);
-  strip.SettingForm = &dialog;
+  lsv::settings::TSettingForm dialog(app, strip.SettingHost());
+  strip.SetSettingForm(&dialog);
   app.mainForm->Show();
-  const std::uint16_t port = strip.IdHTTPServer.ListeningPort();
+  const std::uint16_t port = strip.HttpServer().ListeningPort();
 
   const std::string request = "GET /event?type=none&arg1=0&arg2=0 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
   std::vector<double> latencies;

@@ -1,7 +1,7 @@
 // libFuzzer target: one settings.xml's bytes through the settings rules - the key look-up, the key
-// write and LoadSettings - against the headless DOM (libxml2). Errors the rules raise for bad
-// files are expected; anything else is a finding, and so is a write that does not read back or
-// that changes another key.
+// write and LoadSettings with its save - against the headless DOM (libxml2) and POSIX files. Errors the rules raise for
+// bad files are expected; anything else is a finding, and so is a write that does not read back or that changes another
+// key.
 
 #include <unistd.h>
 
@@ -14,12 +14,12 @@
 #include <string>
 #include <variant>
 
-#include "app/exception.h"
-#include "app/main_form.h"
+#include "base/exception.h"
 #include "platform/error.h"
-#include "platform/headless/headless_application.h"
 #include "platform/headless/libxml2_document.h"
+#include "platform/headless/posix_files.h"
 #include "settings/settings_file.h"
+#include "settings/strip_settings.h"
 
 namespace {
 
@@ -30,21 +30,15 @@ struct World {
   World() {
     directory = std::filesystem::temp_directory_path() / ("lsv-settings-fuzz-" + std::to_string(::getpid()));
     std::filesystem::create_directories(directory);
-    app.moduleDirectory = directory.string() + "/";
-    app.xmlDocumentFactory = [] { return platform::headless::CreateLibxml2Document(); };
-    // Port 0: the strip's listener takes any free port, once for the whole run.
-    strip = std::make_unique<lsv::app::TMainForm>(app, 0);
   }
   ~World() {
-    strip.reset();
     std::error_code ignored;
     std::filesystem::remove_all(directory, ignored);
   }
   std::string File(const char* name) const { return (directory / name).string(); }
 
   std::filesystem::path directory;
-  platform::headless::HeadlessApplication app;
-  std::unique_ptr<lsv::app::TMainForm> strip;
+  platform::headless::PosixFiles files;
 };
 
 World& TheWorld() {
@@ -72,7 +66,7 @@ std::optional<std::string> Look(platform::IXmlDocument& document, platform::IXml
 void CheckKeyRules(const std::string& path) {
   auto document = platform::headless::CreateLibxml2Document();
   try {
-    document->Load(path);
+    lsv::settings::LoadDocument(*document, path);
   } catch (const platform::Error&) {
     return;
   }
@@ -103,9 +97,12 @@ void CheckKeyRules(const std::string& path) {
 }
 
 void CheckLoadSettings(World& world, const std::string& path) {
-  lsv::app::TMainForm& strip = *world.strip;
+  const lsv::settings::LoadContext context{world.directory.string() + "/", ".", world.files,
+                                           [] { return platform::headless::CreateLibxml2Document(); }};
+  auto document = platform::headless::CreateLibxml2Document();
+  lsv::settings::StripSettings settings;
   try {
-    strip.LoadSettings(path);
+    lsv::settings::LoadSettings(*document, path, context, settings);
   } catch (const platform::Error&) {
     return;
   } catch (const lsv::CException&) {
@@ -113,15 +110,15 @@ void CheckLoadSettings(World& world, const std::string& path) {
   }
   // A document LoadSettings took has a display page, and the file names it (written back when it
   // was missing), so a second load reads the same.
-  const std::string* page = std::get_if<std::string>(&strip.displayPage);
+  const std::string* page = std::get_if<std::string>(&settings.displayPage);
   if (page == nullptr) __builtin_trap();
-  const std::string first = *page;
+  lsv::settings::StripSettings again;
   try {
-    strip.LoadSettings(path);
+    lsv::settings::LoadSettings(*document, path, context, again);
   } catch (...) {
     __builtin_trap();
   }
-  if (std::get<std::string>(strip.displayPage) != first) __builtin_trap();
+  if (again.displayPage != settings.displayPage) __builtin_trap();
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "base/winamp_windows.h"
 #include "platform/win32/handle.h"
 #include "winamp_watch.h"
 
@@ -27,15 +28,11 @@ namespace {
 
 using platform::win32::UniqueHandle;
 
-constexpr int kWindowCount = lsvutil::CWinamp::WINDOW_COUNT;
-constexpr int kMain = lsvutil::CWinamp::WND_MAIN;
+constexpr int kWindowCount = lsv::kWinampWindowCount;
+constexpr int kMain = lsv::kWinampMain;
 
 // Where Windows (and Wine) park a minimised top-level window.
 constexpr LONG kMinimizedParkingX = -32000;
-
-// In the order of lsvutil::CWinamp's indices.
-constexpr std::array<const wchar_t*, kWindowCount> kWinampClasses = {L"Winamp v1.x", L"Winamp PE", L"Winamp EQ",
-                                                                     L"Winamp Video", L"Winamp MB"};
 
 class ExclusiveLock {
  public:
@@ -133,7 +130,7 @@ class WinampWindows {
       HWND& hwnd = handles_[i];
       RECT r{};
       if (hwnd == nullptr || !GetWindowRect(hwnd, &r)) {
-        hwnd = FindWindowW(kWinampClasses[i], nullptr);
+        hwnd = FindWindowA(lsv::kWinampWindowClasses[i], nullptr);
         if (hwnd != nullptr && !GetWindowRect(hwnd, &r)) hwnd = nullptr;
       }
       gWatched[i].store(hwnd, std::memory_order_relaxed);

@@ -1,12 +1,12 @@
 #include "winamp_watch.h"
 
-#include "app/messages.h"
+#include "base/messages.h"
 
 namespace hook {
 
 namespace {
 
-constexpr int kMain = lsvutil::CWinamp::WND_MAIN;
+constexpr int kMain = lsv::kWinampMain;
 
 bool SameWindow(const WindowLook& before, const WindowLook& now) { return before.id != 0 && before.id == now.id; }
 

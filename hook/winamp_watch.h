@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "docking/winamp.h"
+#include "base/winamp_windows.h"
 #include "platform/types.h"
 
 namespace hook {
@@ -39,10 +39,10 @@ struct WindowLook {
   platform::Rect rect;
 };
 
-// Indexed like lsvutil::CWinamp's records (WND_MAIN first). Only the main window's state decides
+// Indexed like Winamp's windows in base/winamp_windows.h (the main window first). Only the main window's state decides
 // anything beyond sizes, so only its state is read: each read is a round trip to the Wine server.
 struct WinampLook {
-  std::array<WindowLook, lsvutil::CWinamp::WINDOW_COUNT> windows{};
+  std::array<WindowLook, lsv::kWinampWindowCount> windows{};
   bool mainVisible = false;
   bool mainMinimized = false;
   bool mainIsForeground = false;

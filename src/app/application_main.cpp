@@ -14,10 +14,10 @@ int RunApplication(platform::IApplication& application, int initialListenerPort)
     application.Initialize();
     // The dialog refers to the strip, so it goes first when both are destroyed.
     auto mainForm = std::make_unique<TMainForm>(application, initialListenerPort);
-    auto settingForm = std::make_unique<settings::TSettingForm>(application, *mainForm);
-    mainForm->SettingForm = settingForm.get();
+    auto settingForm = std::make_unique<settings::TSettingForm>(application, mainForm->SettingHost());
+    mainForm->SetSettingForm(settingForm.get());
     application.Run();
-    mainForm->SettingForm = nullptr;
+    mainForm->SetSettingForm(nullptr);
   } catch (...) {
     ShowLibraryError(application, std::current_exception());
   }

@@ -3,7 +3,7 @@
 #include <exception>
 #include <string>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "platform/application.h"
 
 namespace lsv::app {

@@ -1,14 +1,13 @@
 #include "app/main_form.h"
 
-#include <cmath>
-#include <cstdio>
-#include <limits>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "app/error_reporting.h"
-#include "app/messages.h"
-#include "app/number_text.h"
-#include "platform/error.h"
-#include "settings/setting_form.h"
+#include "base/messages.h"
+#include "platform/form_messages.h"
+#include "platform/window_services.h"
 #include "settings/settings_file.h"
 
 namespace lsv::app {
@@ -18,6 +17,8 @@ namespace {
 platform::FormDefinition StripDefinition() {
   return {platform::FormKind::Strip, kStripCaption, kStripClientWidth, kStripClientHeight};
 }
+
+constexpr unsigned kRestackFlags = platform::kSwpNoSize | platform::kSwpNoMove | platform::kSwpNoActivate;
 
 }  // namespace
 
@@ -41,7 +42,7 @@ TMainForm::TMainForm(platform::IApplication& application, int initialListenerPor
       A_Refresh("更新", [this] { A_RefreshExecute(); }),
       N4(&A_Refresh),
       Chase_Timer(form_->CreateTimer(kChaseInterval, [this] { RunGuarded(app_, [this] { Chase_TimerTimer(); }); })),
-      winamp(application.WindowServices()) {
+      docking_(application.WindowServices()) {
   MouseMove_Timer->SetEnabled(false);
   Refresh_Timer->SetEnabled(false);
   Chase_Timer->SetEnabled(false);
@@ -66,21 +67,19 @@ TMainForm::TMainForm(platform::IApplication& application, int initialListenerPor
 TMainForm::~TMainForm() = default;
 
 bool TMainForm::Dispatch(unsigned message, std::uintptr_t wParam, std::intptr_t) {
-  if (message == WM_PAGE_EVENT) {
-    // Any program can send a 1025; only one that names a hand-over in flight carries a command.
-    RunGuarded(app_, [&] {
-      if (const std::optional<COMMAND> command = pageEvents_->Receive(wParam)) OnCommand(*command);
-    });
-    return true;
-  }
-  if (message >= WM_HOOK_FIRST && message <= WM_HOOK_LAST) {
-    RunGuarded(app_, [&] { OnHookNotify(message); });
-    return true;
-  }
-  return false;
+  return platform::DeliverPrivateMessage(*this, message, wParam);
+}
+
+void TMainForm::OnPageEvent(std::uintptr_t token) {
+  // Any program can send a 1025; only one that names a hand-over in flight carries a command.
+  RunGuarded(app_, [&] {
+    if (const std::optional<COMMAND> command = pageEvents_->Receive(token)) OnCommand(*command);
+  });
 }
 
 void TMainForm::FormShow() {
+  if (shown_) return;
+  shown_ = true;
   // Only library errors can leave the sequence; they end it at that step, and the strip is
   // still shown.
   RunGuarded(app_, [this] { ShowSequence(); });
@@ -91,19 +90,21 @@ void TMainForm::ShowSequence() {
 
   const std::string settingsPath = app_.ModuleDirectory() + settings::kSettingsFileName;
   LoadSettings(settingsPath);
-  SettingForm->SetSettingsFile(settingsPath);
+  settingForm_->SetSettingsFile(settingsPath);
 
-  Refresh_Timer->SetInterval(RefreshTimerInterval(refreshInterval));
+  Refresh_Timer->SetInterval(settings::RefreshTimerInterval(settings_.refreshInterval));
   Refresh_Timer->SetEnabled(true);
 
-  IdHTTPServer.SetDefaultPort(ListenerPort(serverPort));
+  IdHTTPServer.SetDefaultPort(settings::ListenerPort(settings_.serverPort));
 
-  pageEvents_->SetPageOrigin(events::HttpOrigin(std::get<std::string>(displayPage)));
-  CppWebBrowser->Navigate(std::get<std::string>(displayPage));
+  const std::string& page = std::get<std::string>(settings_.displayPage);
+  pageEvents_->SetPageOrigin(events::HttpOrigin(page));
+  CppWebBrowser->Navigate(page);
 
-  ClearDockingState();
+  docking_.Clear();
 
   CatchCException(app_, [this] {
+    lsvutil::CWinamp& winamp = docking_.Winamp();
     winamp.Refresh();
     if (winamp.valid) {
       if (!app_.HookLibrary().AttachHook(Handle())) app_.ShowMessage("Error");
@@ -111,34 +112,15 @@ void TMainForm::ShowSequence() {
   });
 }
 
-void TMainForm::ClearDockingState() {
-  docked = false;
-  dockedTo = 0;
-  snapLeft = false;
-  snapRight = false;
-  snapTop = false;
-  snapBottom = false;
+void TMainForm::LoadSettings(const std::string& path) {
+  const settings::LoadContext context{app_.ModuleDirectory(), app_.DecimalSeparator(), app_.Files(),
+                                      [this] { return app_.CreateXmlDocument(); }};
+  settings::LoadSettings(*XMLDocument, path, context, settings_);
 }
 
-void TMainForm::LoadSettings(const std::string& path) {
-  platform::IXmlDocument& document = *XMLDocument;
-  document.Load(path);
-  const auto root = document.DocumentElement();
-
-  if (const auto page = settings::LookUpKey(document, root, "disphtml")) {
-    displayPage = *page;
-  } else {
-    const std::string defaultPage = app_.ModuleDirectory() + settings::kDefaultDisplayPage;
-    displayPage = defaultPage;
-    settings::WriteKey(document, root, "disphtml", defaultPage);
-    document.Save(path);
-  }
-
-  const std::string interval = settings::ValueToText(settings::LookUpKey(document, root, "refresh_interval"),
-                                                     "refresh_interval");
-  refreshInterval = TextToFloat(interval, app_.DecimalSeparator()) * 1000.0;
-
-  serverPort = settings::ValueToText(settings::LookUpKey(document, root, "port"), "port");
+settings::SettingFormHost TMainForm::SettingHost() {
+  return {*form_, [this](const std::function<void()>& work) { RunGuarded(app_, work); },
+          [this] { A_Refresh.Execute(); }};
 }
 
 void TMainForm::IdHTTPServerCommandGet(events::TConnectionThread& AThread, events::THttpRequest& RequestInfo,
@@ -162,7 +144,10 @@ void TMainForm::OnCommand(const COMMAND& command) {
     } else if (command.type == "openmenu") {
       const platform::Point client{events::EventArgument(command.arg1) + CppWebBrowser->Left(),
                                    events::EventArgument(command.arg2) + CppWebBrowser->Top()};
-      mousePos = form_->ClientToScreen(client);
+      // The menu opens where mousePos says, as the drag's grab offset is kept there too.
+      docking::DockingState state = docking_.State();
+      state.mousePos = form_->ClientToScreen(client);
+      docking_.SetState(state);
       A_OpenMenu.Execute();
     }
   });
@@ -177,38 +162,93 @@ void TMainForm::A_CloseExecute() {
   if (hook.IsHookAttached()) hook.DetachHook();
   form_->Hide();
   IdHTTPServer.SetActive(false);
-  form_->PostWindowMessage(WM_CLOSE_MESSAGE, 0, 0);
+  form_->PostClose();
 }
 
 void TMainForm::A_OpenSettingExecute() {
   form_->SetEnabled(false);
-  SettingForm->Show();
+  settingForm_->Show();
 }
 
-void TMainForm::A_OpenMenuExecute() { PopupMenu.Popup(mousePos.x, mousePos.y); }
-
-std::uint32_t RefreshTimerInterval(const TMainForm::Variant& refreshInterval) {
-  const double* milliseconds = std::get_if<double>(&refreshInterval);
-  if (milliseconds == nullptr) throw platform::Error("The refresh interval has no value");
-  // Rounded to the nearest whole millisecond, ties to even.
-  const double rounded = std::nearbyint(*milliseconds);
-  if (!(rounded >= 0.0 && rounded <= static_cast<double>(std::numeric_limits<std::uint32_t>::max()))) {
-    char seconds[64];
-    std::snprintf(seconds, sizeof seconds, "%g", *milliseconds / 1000.0);
-    throw platform::Error(std::string("The refresh interval of ") + seconds +
-                          " seconds is out of range (0 to 4294967.295 seconds)");
-  }
-  return static_cast<std::uint32_t>(rounded);
+void TMainForm::A_OpenMenuExecute() {
+  const platform::Point at = docking_.State().mousePos;
+  PopupMenu.Popup(at.x, at.y);
 }
 
-int ListenerPort(const TMainForm::Variant& serverPort) {
-  const std::string* text = std::get_if<std::string>(&serverPort);
-  if (text == nullptr) throw platform::Error("The port setting has no value");
-  const std::int32_t port = TextToInteger(*text);
-  if (port < 1 || port > 65535) {
-    throw platform::Error("Port " + std::to_string(port) + " is out of range (1 to 65535)");
+docking::StripGeometry TMainForm::Geometry() const {
+  return {{form_->Left(), form_->Top()}, form_->Width(), form_->Height()};
+}
+
+void TMainForm::BeginDrag(std::int32_t x, std::int32_t y) {
+  // A failure here leaves before the drag begins, with the grab offset as it was.
+  docking_.BeginDrag({x + CppWebBrowser->Left(), y + CppWebBrowser->Top()});
+  MouseMove_Timer->SetEnabled(true);
+}
+
+void TMainForm::EndDrag() { MouseMove_Timer->SetEnabled(false); }
+
+void TMainForm::MouseMove_TimerTimer() {
+  platform::IWindowServices& windows = app_.WindowServices();
+  // A lost "mouseup" ends the drag at the first tick after the button is up.
+  if (windows.GetKeyState(platform::kVkLButton) >= 0) {
+    MouseMove_Timer->SetEnabled(false);
+    return;
   }
-  return port;
+  const docking::StripGeometry strip = Geometry();
+  const platform::Point to = docking_.DragTick(strip, windows.GetCursorPos());
+  if (to != strip.position) form_->MoveTo(to);
+}
+
+void TMainForm::Chase_TimerTimer() { ChaseWinamp(); }
+
+void TMainForm::ChaseWinamp() {
+  if (const std::optional<platform::Point> to = docking_.Chase()) {
+    if (*to != platform::Point{form_->Left(), form_->Top()}) form_->MoveTo(*to);
+  }
+}
+
+void TMainForm::OnHookNotify(unsigned message) {
+  RunGuarded(app_, [&] {
+    CatchCException(app_, [&] {
+      platform::IHookLibrary& hook = app_.HookLibrary();
+      switch (message) {
+        case WM_CHASE_START:
+          Chase_Timer->SetEnabled(true);
+          break;
+        case WM_CHASE_STOP:
+          ChaseWinamp();
+          Chase_Timer->SetEnabled(false);
+          break;
+        case WM_UNDOCK:
+          docking_.Undock();
+          Chase_Timer->SetEnabled(false);
+          break;
+        case WM_HOOK_DETACH:
+          if (hook.IsHookAttached()) hook.DetachHook();
+          break;
+        case WM_HOOK_REATTACH:
+          if (hook.IsHookAttached()) {
+            hook.DetachHook();
+            hook.AttachHook(Handle());
+          }
+          break;
+        case WM_REFIT_BOTTOM:
+          if (const std::optional<platform::Point> to = docking_.Refit(Geometry())) form_->MoveTo(*to);
+          break;
+        case WM_RESTACK:
+          app_.WindowServices().SetWindowPos(Handle(), docking_.Winamp().main.hwnd, 0, 0, 0, 0, kRestackFlags);
+          break;
+        default:  // WM_HOOK_NOTHING: taken, no reaction
+          break;
+      }
+    });
+  });
+}
+
+void TMainForm::AppActivate() {
+  const lsvutil::CWinamp& winamp = docking_.Winamp();
+  if (!winamp.valid) return;
+  app_.WindowServices().SetWindowPos(winamp.main.hwnd, Handle(), 0, 0, 0, 0, kRestackFlags);
 }
 
 }  // namespace lsv::app

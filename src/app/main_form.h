@@ -3,10 +3,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <variant>
 
 #include "app/actions.h"
-#include "docking/winamp.h"
+#include "docking/docking.h"
 #include "events/http_listener.h"
 #include "events/page_events.h"
 #include "platform/application.h"
@@ -15,10 +14,8 @@
 #include "platform/timer.h"
 #include "platform/types.h"
 #include "platform/xml_document.h"
-
-namespace lsv::settings {
-class TSettingForm;
-}
+#include "settings/setting_form.h"
+#include "settings/strip_settings.h"
 
 namespace lsv::app {
 
@@ -32,16 +29,16 @@ inline constexpr int kInitialListenerPort = 22222;  // until the port setting ap
 inline constexpr std::uint32_t kMouseMoveInterval = 10;
 inline constexpr std::uint32_t kInitialRefreshInterval = 30000;
 inline constexpr std::uint32_t kChaseInterval = 15;
-inline constexpr int kWindowSnapThreshold = 10;
-inline constexpr int kDesktopSnapThreshold = 20;
 
-// The strip: a borderless window whose whole surface is the browser showing the display page.
+// The strip: a borderless window whose whole surface is the browser showing the display page. It
+// composes the rest: the page events arrive through the page-event object, the drag and the
+// following are the docking object's rules, the settings are read by the settings rules; this
+// class holds the components and runs the handlers on the window thread.
 class TMainForm : public platform::IFormEvents {
  public:
   // A page event handed to the window thread.
   using COMMAND = events::COMMAND;
-  // Empty, a number or a string.
-  using Variant = std::variant<std::monostate, double, std::string>;
+  using Variant = settings::Variant;
 
   // The listener opens initialListenerPort at construction (tests pass 0 for a free port).
   explicit TMainForm(platform::IApplication& application, int initialListenerPort = kInitialListenerPort);
@@ -49,15 +46,21 @@ class TMainForm : public platform::IFormEvents {
   TMainForm& operator=(const TMainForm&) = delete;
   virtual ~TMainForm();
 
-  // IFormEvents
+  // IFormEvents: the show sequence runs at the first show only; closing the strip ends the program.
   void FormShow() override;
   void FormHide() override {}
-  bool Dispatch(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  bool FormCloseQuery() override { return true; }
+  void OnPageEvent(std::uintptr_t token) override;
+  void OnHookNotify(unsigned message) override;
 
+  // The strip's message routing in one call: 1025 and 1026 to 1033 as the platform delivers
+  // them; false for every other message.
+  bool Dispatch(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+
+  // The handlers, by their names in the window definition.
   void LoadSettings(const std::string& path);
   void IdHTTPServerCommandGet(events::TConnectionThread& AThread, events::THttpRequest& RequestInfo,
                               events::THttpResponse& ResponseInfo);
-
   void Refresh_TimerTimer();
   void A_RefreshExecute();
   void A_CloseExecute();
@@ -70,26 +73,36 @@ class TMainForm : public platform::IFormEvents {
   // The page's press and release: begin (at page coordinates) and end a drag.
   void BeginDrag(std::int32_t x, std::int32_t y);
   void EndDrag();
-  // The rules that hold the dragged strip to a Winamp window's or the desktop's edges.
-  void SnapToWindow(int index, platform::Point cursor, int threshold);
-  void SnapToDesktop(platform::Point cursor, platform::Rect desktop, int threshold);
   // The follow step: the docked strip keeps its offset from Winamp's main window.
   void ChaseWinamp();
-  void OnHookNotify(unsigned message);
 
+  // What the settings dialog needs of the strip; the dialog is set by the start-up once it exists,
+  // before the strip is first shown.
+  settings::SettingFormHost SettingHost();
+  void SetSettingForm(settings::TSettingForm* settingForm) { settingForm_ = settingForm; }
+
+  // What others may look at.
   platform::IForm& Form() { return *form_; }
   platform::WindowHandle Handle() const { return form_->Handle(); }
-
-  // Set by the start-up once the dialog exists, before the strip is first shown.
-  settings::TSettingForm* SettingForm = nullptr;
+  const docking::TDocking& Docking() const { return docking_; }
+  docking::TDocking& Docking() { return docking_; }
+  const settings::StripSettings& Settings() const { return settings_; }
+  const events::THttpListener& HttpServer() const { return IdHTTPServer; }
+  const platform::ITimer& MouseMoveTimer() const { return *MouseMove_Timer; }
+  const platform::ITimer& RefreshTimer() const { return *Refresh_Timer; }
+  const platform::ITimer& ChaseTimer() const { return *Chase_Timer; }
 
  private:
+  void ShowSequence();
+  docking::StripGeometry Geometry() const;
+
   platform::IApplication& app_;
   std::unique_ptr<platform::IForm> form_;
   // What the listener's threads reach the window through; it outlives the strip.
   std::shared_ptr<events::TPageEvents> pageEvents_;
+  settings::TSettingForm* settingForm_ = nullptr;
+  bool shown_ = false;
 
- public:
   // The components, in the order the window definition creates them.
   std::unique_ptr<platform::IBrowser> CppWebBrowser;
   events::THttpListener IdHTTPServer;
@@ -108,29 +121,9 @@ class TMainForm : public platform::IFormEvents {
   TMenuItem N4;
   std::unique_ptr<platform::ITimer> Chase_Timer;
 
-  // The form's own data.
-  platform::Point mousePos;
-  platform::Point dockOffset;
-  Variant refreshInterval;
-  Variant serverPort;
-  Variant displayPage;
-  lsvutil::CWinamp winamp;
-  bool docked = false;
-  std::int32_t dockedTo = 0;
-  bool snapLeft = false;
-  bool snapRight = false;
-  bool snapTop = false;
-  bool snapBottom = false;
-
- private:
-  void ShowSequence();
-  void ClearDockingState();
+  // The form's own data: the settings it acts on, and the docking with Winamp's window set.
+  settings::StripSettings settings_;
+  docking::TDocking docking_;
 };
-
-// The refresh timer's interval from refreshInterval; platform::Error for a value that is not a
-// number, negative, or beyond 32 bits of milliseconds (a wrapped interval would be nonsense).
-std::uint32_t RefreshTimerInterval(const TMainForm::Variant& refreshInterval);
-// The listener port from serverPort; platform::Error when it is not an integer or not 1 to 65535.
-int ListenerPort(const TMainForm::Variant& serverPort);
 
 }  // namespace lsv::app

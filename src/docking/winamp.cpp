@@ -1,24 +1,23 @@
 #include "docking/winamp.h"
 
-#include "app/exception.h"
+#include "base/exception.h"
 
 namespace lsvutil {
 
 namespace {
 
 struct WindowText {
-  const char* className;
   const char* notFound;
   const char* rectUnreadable;
 };
 
 // Whole literals, never composed: these are the texts the user sees.
 constexpr WindowText kWindows[CWinamp::WINDOW_COUNT] = {
-    {"Winamp v1.x", "window not found: Winamp", "can not get window rect: Winamp"},
-    {"Winamp PE", "window not found: PlayList", "can not get window rect: PlayList"},
-    {"Winamp EQ", "window not found: Equalizer", "can not get window rect: Equalizer"},
-    {"Winamp Video", "window not found: Video", "can not get window rect: Video"},
-    {"Winamp MB", "window not found: MiniBrowser", "can not get window rect: MiniBrowser"},
+    {"window not found: Winamp", "can not get window rect: Winamp"},
+    {"window not found: PlayList", "can not get window rect: PlayList"},
+    {"window not found: Equalizer", "can not get window rect: Equalizer"},
+    {"window not found: Video", "can not get window rect: Video"},
+    {"window not found: MiniBrowser", "can not get window rect: MiniBrowser"},
 };
 
 }  // namespace
@@ -53,7 +52,7 @@ void CWinamp::Clear() {
 void CWinamp::FindWindows() {
   for (int i = 0; i < WINDOW_COUNT; ++i) {
     WINDOW& record = Record(i);
-    record.hwnd = windows_.FindWindowByClass(kWindows[i].className);
+    record.hwnd = windows_.FindWindowByClass(lsv::kWinampWindowClasses[i]);
     if (record.hwnd == nullptr) throw lsv::CException(kWindows[i].notFound);
   }
 }

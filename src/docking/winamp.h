@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/winamp_windows.h"
 #include "platform/types.h"
 #include "platform/window_services.h"
 
@@ -15,12 +16,12 @@ class CWinamp {
     bool visible = false;
   };
 
-  static constexpr int WND_MAIN = 0;
-  static constexpr int WND_PLAYLIST = 1;
-  static constexpr int WND_EQUALIZER = 2;
-  static constexpr int WND_VIDEO = 3;
-  static constexpr int WND_MINIBROWSER = 4;
-  static constexpr int WINDOW_COUNT = 5;
+  static constexpr int WND_MAIN = lsv::kWinampMain;
+  static constexpr int WND_PLAYLIST = lsv::kWinampPlaylist;
+  static constexpr int WND_EQUALIZER = lsv::kWinampEqualizer;
+  static constexpr int WND_VIDEO = lsv::kWinampVideo;
+  static constexpr int WND_MINIBROWSER = lsv::kWinampMiniBrowser;
+  static constexpr int WINDOW_COUNT = lsv::kWinampWindowCount;
   // Not a window: the docking state's "held at a desktop edge".
   static constexpr int DOCK_DESKTOP = 5;
 

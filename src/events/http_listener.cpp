@@ -9,7 +9,8 @@
 #include <list>
 #include <mutex>
 
-#include "app/exception.h"
+#include "base/exception.h"
+#include "base/text.h"
 #include "platform/error.h"
 #include "platform/sockets.h"
 
@@ -135,10 +136,6 @@ struct Pending {
   Clock::time_point deadline;
 };
 
-bool IsBlank(const std::string& text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
-}
-
 void Respond(platform::Socket& socket, const ServeConfig& config, const std::shared_ptr<ListenerShared>& shared,
              const std::shared_ptr<ListenerConnection>& connection, const platform::Accepted& accepted,
              Clock::time_point deadline) {
@@ -150,7 +147,7 @@ void Respond(platform::Socket& socket, const ServeConfig& config, const std::sha
 
   THttpResponse response(THttpListener::kProductToken,
                          [&socket](const std::string& bytes) { platform::SendAll(socket, bytes.data(), bytes.size()); });
-  if (!IsBlank(config.serverSoftware)) response.ServerToken = config.serverSoftware;
+  if (!IsAllControlOrBlank(config.serverSoftware)) response.ServerToken = config.serverSoftware;
   TConnectionThread thread(shared, connection);
   try {
     config.handler(thread, *request, response);

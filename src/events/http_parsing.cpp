@@ -1,37 +1,8 @@
 #include "events/http_parsing.h"
 
-#include <cctype>
+#include "base/text.h"
 
 namespace lsv::events {
-
-namespace {
-
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlankOrTab(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlankOrTab(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-}  // namespace
 
 std::optional<RequestLine> SplitRequestLine(std::string_view line) {
   const std::size_t last = line.rfind(' ');
@@ -61,7 +32,8 @@ std::string HeaderValue(const std::vector<std::string>& headerLines, std::string
       if (continuation.empty() || !IsBlankOrTab(continuation.front())) break;
       std::string_view text = continuation;
       while (!text.empty() && IsBlankOrTab(text.front())) text.remove_prefix(1);
-      if (!value.empty() && !IsBlankOrTab(value.back())) value += ' ';
+      // One blank joins, unless the value already ends in one; an empty value ends in none.
+      if (value.empty() || !IsBlankOrTab(value.back())) value += ' ';
       value += text;
     }
     return value;
@@ -85,12 +57,12 @@ std::string DecodeQueryItem(std::string_view item) {
     if (left == 0) {
       ++i;  // a "%" at the very end
     } else if (left == 1) {
-      const int digit = HexDigit(plus[i + 1]);
+      const int digit = HexDigitValue(plus[i + 1]);
       if (digit > 0) decoded += static_cast<char>(digit);
       i += 2;
     } else {
-      const int high = HexDigit(plus[i + 1]);
-      const int low = HexDigit(plus[i + 2]);
+      const int high = HexDigitValue(plus[i + 1]);
+      const int low = HexDigitValue(plus[i + 2]);
       if (high >= 0 && low >= 0 && (high != 0 || low != 0)) decoded += static_cast<char>(high * 16 + low);
       i += 3;
     }
@@ -168,13 +140,13 @@ std::vector<std::pair<std::string, std::string>> ParseCookies(std::string_view h
     const std::size_t equals = header.find('=');
     const std::size_t semicolon = header.find(';');
     if (equals == std::string_view::npos || (semicolon != std::string_view::npos && semicolon < equals)) {
-      const std::string_view name = TrimBlanks(header.substr(0, semicolon));
+      const std::string_view name = TrimBlanksAndTabs(header.substr(0, semicolon));
       if (!name.empty()) cookies.emplace_back(std::string(name), "");
       if (semicolon == std::string_view::npos) break;
       header.remove_prefix(semicolon + 1);
       continue;
     }
-    const std::string name(TrimBlanks(header.substr(0, equals)));
+    const std::string name(TrimBlanksAndTabs(header.substr(0, equals)));
     header.remove_prefix(equals + 1);
     std::string value;
     if (!header.empty() && header.front() == '"') {

@@ -1,32 +1,13 @@
 #include "events/http_request_reader.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
-#include "app/number_text.h"
+#include "base/number_text.h"
+#include "base/text.h"
 #include "events/http_parsing.h"
 
 namespace lsv::events {
-
-namespace {
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// Empty once blanks and control characters are removed from both ends.
-bool IsBlankLine(const std::string& line) {
-  return std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
-}
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-  return a.size() == std::strlen(b) &&
-         std::equal(a.begin(), a.end(), b, [](char x, char y) { return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y)); });
-}
-
-}  // namespace
 
 RequestReader::RequestReader(IByteSource& source, const RequestLimits& limits)
     : source_(source), limits_(limits), buffer_(new char[kBufferSize]) {}
@@ -90,7 +71,7 @@ std::optional<THttpRequest> ReadRequest(RequestReader& reader, bool handlerBound
                                         const std::string& localAddress) {
   const std::optional<RequestLine> line = SplitRequestLine(reader.ReadLine());
   if (!line) throw RequestFailed("Error in parsing command.");
-  const std::string method = Upper(line->method);
+  const std::string method = UpperAscii(line->method);
   if ((method != "GET" && method != "POST" && method != "HEAD") || !handlerBound) return std::nullopt;
 
   THttpRequest request;
@@ -101,7 +82,7 @@ std::optional<THttpRequest> ReadRequest(RequestReader& reader, bool handlerBound
 
   for (;;) {
     std::string header = reader.ReadLine();
-    const bool last = IsBlankLine(header);
+    const bool last = IsAllControlOrBlank(header);
     if (!last && request.HeaderLines.size() >= reader.Limits().maxHeaderLines) {
       throw RequestFailed("Too many header lines.");
     }

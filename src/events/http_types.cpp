@@ -1,7 +1,8 @@
 #include "events/http_types.h"
 
-#include <cctype>
+#include <string_view>
 
+#include "base/text.h"
 #include "platform/error.h"
 
 namespace lsv::events {
@@ -54,15 +55,9 @@ void THttpResponse::SetHeader(const std::string& name, const std::string& value)
   const std::string line = name + ": " + value;
   for (std::string& existing : ExtraHeaders) {
     const std::size_t colon = existing.find(':');
-    if (colon != std::string::npos && colon == name.size()) {
-      bool same = true;
-      for (std::size_t i = 0; i < colon && same; ++i) {
-        same = std::tolower(static_cast<unsigned char>(existing[i])) == std::tolower(static_cast<unsigned char>(name[i]));
-      }
-      if (same) {
-        existing = line;
-        return;
-      }
+    if (colon != std::string::npos && EqualsNoCase(std::string_view(existing).substr(0, colon), name)) {
+      existing = line;
+      return;
     }
   }
   ExtraHeaders.push_back(line);

@@ -2,37 +2,20 @@
 
 #include "events/page_events.h"
 
-#include <cctype>
 #include <utility>
 
-#include "app/messages.h"
-#include "app/number_text.h"
+#include "base/number_text.h"
+#include "base/text.h"
 #include "events/http_parsing.h"
 
 namespace lsv::events {
 
 namespace {
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  return text;
-}
-
 bool IsDigits(std::string_view text) {
   if (text.empty()) return false;
   for (char c : text) {
-    if (c < '0' || c > '9') return false;
+    if (!IsDecimalDigit(c)) return false;
   }
   return true;
 }
@@ -59,11 +42,6 @@ bool IsLoopbackOrigin(std::string_view origin) {
   const std::size_t portColon = origin.rfind(':');
   const std::string_view host = origin.substr(hostStart, portColon - hostStart);
   return host == "localhost" || host == "[::1]" || IsLoopbackIpv4(host);
-}
-
-bool StartsWithHttpScheme(std::string_view text) {
-  return (text.size() >= 7 && EqualsNoCase(text.substr(0, 7), "http://")) ||
-         (text.size() >= 8 && EqualsNoCase(text.substr(0, 8), "https://"));
 }
 
 }  // namespace
@@ -95,7 +73,7 @@ std::string HttpOrigin(std::string_view url) {
   const std::size_t schemeEnd = url.find("://");
   if (schemeEnd == std::string_view::npos) return "";
   std::string scheme;
-  for (char c : url.substr(0, schemeEnd)) scheme += Lower(c);
+  for (char c : url.substr(0, schemeEnd)) scheme += LowerAscii(c);
   if (scheme != "http" && scheme != "https") return "";
 
   std::string_view authority = url.substr(schemeEnd + 3);
@@ -124,21 +102,21 @@ std::string HttpOrigin(std::string_view url) {
   portText = std::to_string(std::stoi(portText));
 
   std::string origin = scheme + "://";
-  for (char c : host) origin += Lower(c);
+  for (char c : host) origin += LowerAscii(c);
   return origin + ":" + portText;
 }
 
 bool IsForeignSiteRequest(const std::vector<std::string>& headerLines, std::string_view pageOrigin) {
-  if (EqualsNoCase(Trim(HeaderValue(headerLines, "Sec-Fetch-Site")), "cross-site")) return true;
+  if (EqualsNoCase(TrimControlsAndBlanks(HeaderValue(headerLines, "Sec-Fetch-Site")), "cross-site")) return true;
   for (const char* name : {"Origin", "Referer"}) {
     const std::string value = HeaderValue(headerLines, name);
-    const std::string_view text = Trim(value);
+    const std::string_view text = TrimControlsAndBlanks(value);
     if (text.empty() || text == "null") continue;
     const std::string origin = HttpOrigin(text);
     if (origin.empty()) {
       // Another scheme (file:, a browser's own pages) names no web site. An http(s) origin that
       // cannot be read might name any, so it counts as foreign.
-      if (StartsWithHttpScheme(text)) return true;
+      if (StartsWithNoCase(text, "http://") || StartsWithNoCase(text, "https://")) return true;
       continue;
     }
     if (IsLoopbackOrigin(origin) || (!pageOrigin.empty() && origin == pageOrigin)) continue;
@@ -179,7 +157,7 @@ void TPageEvents::CommandGet(TConnectionThread& AThread, THttpRequest& RequestIn
   // this thread then, and may return while it is still in here: from the mark on, this thread
   // touches nothing but this object, which it holds.
   AThread.SetWaitingForOwner(true);
-  messenger_->Send(WM_PAGE_EVENT, token, 0);
+  messenger_->SendPageEvent(token);
   AThread.SetWaitingForOwner(false);
   handOver_.Discard(token);
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/form.h"
 #include "platform/hook_library.h"
 #include "platform/window_services.h"
@@ -44,6 +45,7 @@ class IApplication {
   virtual std::string DecimalSeparator() = 0;
 
   virtual std::unique_ptr<IXmlDocument> CreateXmlDocument() = 0;
+  virtual IFiles& Files() = 0;
   virtual IWindowServices& WindowServices() = 0;
   virtual IHookLibrary& HookLibrary() = 0;
 };

@@ -13,15 +13,25 @@
 namespace platform {
 
 // What the platform calls on the core for one window. The core's implementations never let an
-// exception out: they report errors themselves, as the toolkit's guards would.
+// exception out: they report errors themselves, as the toolkit's guards would. Every platform
+// calls these the same way; what a form makes of them (a show sequence that runs once, a close
+// that only hides) is the core's business.
 class IFormEvents {
  public:
-  // Runs when the window is first shown, and again whenever it is shown after a hide, before it
-  // becomes visible.
+  // At every show, before the window becomes visible.
   virtual void FormShow() = 0;
+  // At every hide, before the window disappears.
   virtual void FormHide() = 0;
-  // The window's message routing; false passes the message on to the default handling.
-  virtual bool Dispatch(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+  // The window is asked to close (its close box, Alt+F4, a posted close): true lets it close,
+  // which for the main form ends the application; false keeps it, and the form has done what
+  // it does instead.
+  virtual bool FormCloseQuery() = 0;
+  // A page event handed over to the window thread (window message 1025), with the token its
+  // sender parked the command under. Any program can send this message, so the token may name
+  // nothing.
+  virtual void OnPageEvent(std::uintptr_t token) = 0;
+  // One of the hook library's notifications, 1026 to 1033.
+  virtual void OnHookNotify(unsigned message) = 0;
 
  protected:
   ~IFormEvents() = default;
@@ -71,14 +81,15 @@ struct MenuItem {
   std::string caption;
 };
 
-// Sends window messages to one form from any thread. It may outlive the form: once the window
-// is gone, Send answers false and does nothing, so a thread that holds it never touches freed memory.
+// Hands page events to one form's window thread from any thread. It may outlive the form: once
+// the window is gone, it answers false and does nothing, so a thread that holds it never touches
+// freed memory.
 class IWindowMessenger {
  public:
   virtual ~IWindowMessenger() = default;
-  // Synchronous: returns once the window thread has handled the message (inside whatever modal
-  // loop it is running). False when the window cannot take messages (not yet, or no longer).
-  virtual bool Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+  // Synchronous: returns once the window thread has run OnPageEvent (inside whatever modal loop
+  // it is running). False when the window cannot take messages (not yet, or no longer).
+  virtual bool SendPageEvent(std::uintptr_t token) = 0;
 };
 
 class IForm {
@@ -87,23 +98,27 @@ class IForm {
 
   virtual WindowHandle Handle() const = 0;
 
-  // Outer window position and size in screen pixels. Setting Left or Top moves the window at once.
+  // Outer window position and size in screen pixels. Setting Left or Top moves the window at once;
+  // MoveTo sets both with one move.
   virtual int Left() const = 0;
   virtual int Top() const = 0;
   virtual int Width() const = 0;
   virtual int Height() const = 0;
   virtual void SetLeft(int left) = 0;
   virtual void SetTop(int top) = 0;
+  virtual void MoveTo(Point position) = 0;
   virtual Point ClientToScreen(Point client) const = 0;
 
-  // The first Show runs FormShow before the window becomes visible.
+  // Show runs FormShow, Hide runs FormHide, each only when the visibility changes.
   virtual void Show() = 0;
   virtual void Hide() = 0;
   virtual bool Visible() const = 0;
   virtual void SetEnabled(bool enabled) = 0;
   virtual bool Enabled() const = 0;
 
-  virtual void PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+  // Asks the window to close once the window thread is back in its message loop; FormCloseQuery
+  // decides then.
+  virtual void PostClose() = 0;
   virtual std::shared_ptr<IWindowMessenger> Messenger() = 0;
 
   virtual std::unique_ptr<ITimer> CreateTimer(std::uint32_t interval, std::function<void()> onTick) = 0;

@@ -2,9 +2,31 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace platform {
+
+// A document that could not be loaded, as the parser saw it: its reason (or the system's, for a
+// file that cannot be opened), the line and column (0 when unknown) and the text of that line.
+// The core turns it into the text the user reads.
+class XmlLoadFailure : public Error {
+ public:
+  XmlLoadFailure(std::string reason, int line, int column, std::string lineText)
+      : Error(reason), reason_(std::move(reason)), line_(line), column_(column), lineText_(std::move(lineText)) {}
+  const std::string& Reason() const { return reason_; }
+  int Line() const { return line_; }
+  int Column() const { return column_; }
+  const std::string& LineText() const { return lineText_; }
+
+ private:
+  std::string reason_;
+  int line_;
+  int column_;
+  std::string lineText_;
+};
 
 enum class XmlNodeType { Element, Text, CData, Comment, ProcessingInstruction, Other };
 
@@ -19,12 +41,13 @@ class IXmlDocument {
 
   virtual ~IXmlDocument() = default;
 
-  // Replaces whatever the object held; on failure it holds no document and the error names the
-  // parser's reason, the line and the beginning of the offending line.
+  // Replaces whatever the object held; on failure it holds no document and raises XmlLoadFailure.
   virtual void Load(const std::string& path) = 0;
   virtual bool HasDocument() const = 0;
-  // Writes the whole document so that a failed save leaves the previous file whole.
-  virtual void Save(const std::string& path) = 0;
+  // Writes the whole document, in the encoding its declaration names, into the existing empty
+  // file at path, and flushes it to disk. Where the file goes afterwards is the caller's business
+  // (the settings file is saved through a file beside it). Raises Error with the reason only.
+  virtual void WriteTo(const std::string& path) = 0;
 
   virtual Node DocumentElement() = 0;
   virtual std::vector<Node> ChildNodes(Node node) = 0;

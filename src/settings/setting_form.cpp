@@ -1,9 +1,8 @@
 #include "settings/setting_form.h"
 
 #include <algorithm>
+#include <utility>
 
-#include "app/error_reporting.h"
-#include "app/main_form.h"
 #include "platform/window_services.h"
 #include "settings/settings_file.h"
 
@@ -57,17 +56,16 @@ constexpr Placement kCancel{ControlKind::Button, "キャンセル", 232, 232, 75
 
 }  // namespace
 
-TSettingForm::TSettingForm(platform::IApplication& application, app::TMainForm& mainForm)
+TSettingForm::TSettingForm(platform::IApplication& application, SettingFormHost host)
     : app_(application),
-      mainForm_(mainForm),
-      form_(application.CreateForm({platform::FormKind::Dialog, kSettingCaption, kSettingClientWidth,
-                                    kSettingClientHeight},
-                                   *this)),
+      host_(std::move(host)),
+      form_(application.CreateForm(
+          {platform::FormKind::Dialog, kSettingCaption, kSettingClientWidth, kSettingClientHeight}, *this)),
       XMLDoc(application.CreateXmlDocument()) {
   platform::IForm& form = *form_;
   // Button clicks are window messages: a library error ends in the error box, as in any handler.
   const auto guarded = [this](void (TSettingForm::*handler)()) {
-    return [this, handler] { app::RunGuarded(app_, [this, handler] { (this->*handler)(); }); };
+    return [this, handler] { host_.runGuarded([this, handler] { (this->*handler)(); }); };
   };
   B_OK = &form.AddControl(Define(kOk), guarded(&TSettingForm::B_OKClick));
   B_Cancel = &form.AddControl(Define(kCancel), guarded(&TSettingForm::B_CancelClick));
@@ -107,7 +105,7 @@ std::array<TSettingForm::Row, 8> TSettingForm::Rows() const {
 
 void TSettingForm::Show() {
   if (!placed_) {
-    form_->CenterOver(mainForm_.Form());
+    form_->CenterOver(host_.owner);
     // The strip is thin and often sits at a screen edge (it starts in the top-left corner):
     // centred over it, the dialog would open with its title bar off the screen, where it can
     // be neither seen whole nor dragged back. So it is kept on the desktop.
@@ -122,17 +120,22 @@ void TSettingForm::Show() {
 }
 
 void TSettingForm::FormShow() {
-  app::RunGuarded(app_, [this] { ReadSettings(); });
+  host_.runGuarded([this] { ReadSettings(); });
 }
 
-void TSettingForm::FormHide() { mainForm_.Form().SetEnabled(true); }
+void TSettingForm::FormHide() { host_.owner.SetEnabled(true); }
+
+bool TSettingForm::FormCloseQuery() {
+  Hide();
+  return false;
+}
 
 void TSettingForm::ReadSettings() {
   if (settingsFile.empty()) {
     app_.ShowMessage(kCannotReadSettings);
     return;
   }
-  XMLDoc->Load(settingsFile);
+  LoadDocument(*XMLDoc, settingsFile);
   const auto root = XMLDoc->DocumentElement();
   for (const Row& row : Rows()) row.field->SetText(ValueToText(LookUpKey(*XMLDoc, root, row.key), row.key));
 }
@@ -141,13 +144,13 @@ void TSettingForm::WriteSettings() {
   // The document of the last show, not the file as it is now.
   const auto root = XMLDoc->DocumentElement();
   for (const Row& row : Rows()) WriteKey(*XMLDoc, root, row.key, row.field->Text());
-  XMLDoc->Save(settingsFile);
+  SaveDocument(*XMLDoc, settingsFile, app_.Files(), [this] { return app_.CreateXmlDocument(); });
 }
 
 void TSettingForm::B_OKClick() {
   WriteSettings();
   Hide();
-  mainForm_.A_Refresh.Execute();
+  if (host_.onSaved) host_.onSaved();
 }
 
 void TSettingForm::B_CancelClick() { Hide(); }

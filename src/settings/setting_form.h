@@ -5,13 +5,11 @@
 #include <memory>
 #include <string>
 
+#include <functional>
+
 #include "platform/application.h"
 #include "platform/form.h"
 #include "platform/xml_document.h"
-
-namespace lsv::app {
-class TMainForm;
-}
 
 namespace lsv::settings {
 
@@ -21,11 +19,21 @@ inline constexpr int kSettingClientHeight = 263;
 inline constexpr const char* kCannotReadSettings = "設定を読み出せません。";
 inline constexpr std::uint32_t kHintDelayMs = 10;
 
+// What the dialog needs of the program that opens it.
+struct SettingFormHost {
+  // The strip: the dialog opens centred over it, and enables it again whenever it hides.
+  platform::IForm& owner;
+  // Runs a handler as every handler of the program runs: a library error ends in the error box.
+  std::function<void(const std::function<void()>&)> runGuarded;
+  // After OK has saved the settings.
+  std::function<void()> onSaved;
+};
+
 // The settings dialog: created hidden at start, shown modelessly from the strip's menu, and
 // enabling the strip again whenever it hides. It edits all eight keys of settings.xml.
 class TSettingForm : public platform::IFormEvents {
  public:
-  TSettingForm(platform::IApplication& application, app::TMainForm& mainForm);
+  TSettingForm(platform::IApplication& application, SettingFormHost host);
   TSettingForm(const TSettingForm&) = delete;
   TSettingForm& operator=(const TSettingForm&) = delete;
   virtual ~TSettingForm();
@@ -41,7 +49,10 @@ class TSettingForm : public platform::IFormEvents {
   // IFormEvents
   void FormShow() override;
   void FormHide() override;
-  bool Dispatch(unsigned, std::uintptr_t, std::intptr_t) override { return false; }
+  // The close box hides the dialog; it lives as long as the program.
+  bool FormCloseQuery() override;
+  void OnPageEvent(std::uintptr_t) override {}
+  void OnHookNotify(unsigned) override {}
 
   void ReadSettings();
   void WriteSettings();
@@ -51,7 +62,7 @@ class TSettingForm : public platform::IFormEvents {
 
  private:
   platform::IApplication& app_;
-  app::TMainForm& mainForm_;
+  SettingFormHost host_;
   std::unique_ptr<platform::IForm> form_;
   bool placed_ = false;
 

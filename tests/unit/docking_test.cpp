@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/main_form.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "platform/headless/headless_application.h"
 #include "platform/headless/headless_form.h"
 #include "test_support.h"
@@ -13,6 +13,7 @@
 namespace {
 
 using lsv::app::TMainForm;
+using lsv::docking::DockingState;
 using lsvutil::CWinamp;
 using platform::Point;
 using platform::Rect;
@@ -31,16 +32,24 @@ class DockingTest : public testing::Test {
   platform::WindowHandle video = nullptr;
 
   DockingTest() {
-    app.xmlDocumentFactory = [] { return lsvtest::NewXmlDocument(); };
+    lsvtest::UseSystemXml(app);
     mainWindow = app.windows.AddWindow("Winamp v1.x", {100, 100, 375, 216});
     playlist = app.windows.AddWindow("Winamp PE", {100, 332, 375, 564});
     app.windows.AddWindow("Winamp EQ", {100, 216, 375, 332});
     video = app.windows.AddWindow("Winamp Video", {400, 560, 675, 700}, false);
     app.windows.AddWindow("Winamp MB", {0, 0, 1, 1}, false);
     main = std::make_unique<TMainForm>(app, 0);
-    main->winamp.Refresh();
-    main->mousePos = {50, 7};
+    main->Docking().Winamp().Refresh();
+    Change([](DockingState& s) { s.mousePos = {50, 7}; });
     app.windows.leftButtonDown = true;
+  }
+
+  const DockingState& State() { return main->Docking().State(); }
+  template <typename F>
+  void Change(F change) {
+    DockingState state = main->Docking().State();
+    change(state);
+    main->Docking().SetState(state);
   }
 
   platform::IForm& Strip() { return main->Form(); }
@@ -49,12 +58,14 @@ class DockingTest : public testing::Test {
     main->MouseMove_TimerTimer();
   }
   void Notify(unsigned message) { EXPECT_TRUE(main->Dispatch(message, 0, 0)) << message; }
-  HeadlessTimer& ChaseTimer() { return dynamic_cast<HeadlessTimer&>(*main->Chase_Timer); }
+  HeadlessTimer& ChaseTimer() { return lsvtest::Driven(main->ChaseTimer()); }
   void DockBelowPlaylist(Point offset) {
-    main->docked = true;
-    main->dockedTo = CWinamp::WND_PLAYLIST;
-    main->snapBottom = true;
-    main->dockOffset = offset;
+    Change([&](DockingState& s) {
+      s.docked = true;
+      s.dockedTo = CWinamp::WND_PLAYLIST;
+      s.snapBottom = true;
+      s.dockOffset = offset;
+    });
   }
 };
 
@@ -71,17 +82,17 @@ struct TickCase {
   Flags flags;
 };
 
-void ExpectTick(TMainForm& main, platform::IForm& strip, const TickCase& c) {
+void ExpectTick(const DockingState& state, platform::IForm& strip, const TickCase& c) {
   SCOPED_TRACE(c.name);
   EXPECT_EQ((Point{strip.Left(), strip.Top()}), c.position);
-  EXPECT_EQ(main.docked, c.docked);
+  EXPECT_EQ(state.docked, c.docked);
   if (c.docked) {
-    EXPECT_EQ(main.dockedTo, c.dockedTo);
+    EXPECT_EQ(state.dockedTo, c.dockedTo);
   }
-  EXPECT_EQ(main.snapLeft, c.flags.left);
-  EXPECT_EQ(main.snapRight, c.flags.right);
-  EXPECT_EQ(main.snapTop, c.flags.top);
-  EXPECT_EQ(main.snapBottom, c.flags.bottom);
+  EXPECT_EQ(state.snapLeft, c.flags.left);
+  EXPECT_EQ(state.snapRight, c.flags.right);
+  EXPECT_EQ(state.snapTop, c.flags.top);
+  EXPECT_EQ(state.snapBottom, c.flags.bottom);
 }
 
 TEST_F(DockingTest, DraggingAlongThePlaylistsBottomEdge) {
@@ -95,8 +106,8 @@ TEST_F(DockingTest, DraggingAlongThePlaylistsBottomEdge) {
   const Point offsets[] = {{50, 464}, {0, 464}, {0, 453}, {8, 453}};
   for (std::size_t i = 0; i < std::size(ticks); ++i) {
     Tick(ticks[i].cursor);
-    ExpectTick(*main, Strip(), ticks[i]);
-    EXPECT_EQ(main->dockOffset, offsets[i]) << ticks[i].name;
+    ExpectTick(State(), Strip(), ticks[i]);
+    EXPECT_EQ(State().dockOffset, offsets[i]) << ticks[i].name;
   }
 }
 
@@ -113,9 +124,9 @@ TEST_F(DockingTest, SingleTicksFromAFreshStrip) {
   for (const auto& c : cases) {
     Strip().SetLeft(0);
     Strip().SetTop(0);
-    main->snapLeft = main->snapRight = main->snapTop = main->snapBottom = false;
+    Change([](DockingState& s) { s.snapLeft = s.snapRight = s.snapTop = s.snapBottom = false; });
     Tick(c.cursor);
-    ExpectTick(*main, Strip(), c);
+    ExpectTick(State(), Strip(), c);
   }
 }
 
@@ -124,41 +135,43 @@ TEST_F(DockingTest, TopEdgesAlignBesideAWindow) {
   ASSERT_EQ(Strip().Left(), 375);
   Tick({434, 107});
   EXPECT_EQ((Point{Strip().Left(), Strip().Top()}), (Point{375, 100}));
-  EXPECT_TRUE(main->snapRight);
-  EXPECT_TRUE(main->snapTop);
-  EXPECT_EQ(main->dockOffset, (Point{275, 0}));
+  EXPECT_TRUE(State().snapRight);
+  EXPECT_TRUE(State().snapTop);
+  EXPECT_EQ(State().dockOffset, (Point{275, 0}));
 }
 
 TEST_F(DockingTest, WithoutAValidWindowSetOnlyTheDesktopHolds) {
   TMainForm fresh(app, 0);
-  fresh.mousePos = {50, 7};
-  fresh.dockOffset = {-1, -1};
+  DockingState state;
+  state.mousePos = {50, 7};
+  state.dockOffset = {-1, -1};
+  fresh.Docking().SetState(state);
   app.windows.cursor = {434, 150};
   fresh.MouseMove_TimerTimer();
   EXPECT_EQ(fresh.Form().Left(), 384);
-  EXPECT_FALSE(fresh.docked);
-  EXPECT_EQ(fresh.dockOffset, (Point{-1, -1}));
+  EXPECT_FALSE(fresh.Docking().State().docked);
+  EXPECT_EQ(fresh.Docking().State().dockOffset, (Point{-1, -1}));
   app.windows.cursor = {1240, 500};
   fresh.MouseMove_TimerTimer();
   EXPECT_EQ(fresh.Form().Left(), 1005);
-  EXPECT_EQ(fresh.dockedTo, CWinamp::DOCK_DESKTOP);
+  EXPECT_EQ(fresh.Docking().State().dockedTo, CWinamp::DOCK_DESKTOP);
 }
 
 TEST_F(DockingTest, ReleasedButtonEndsTheDragWithoutMoving) {
-  main->MouseMove_Timer->SetEnabled(true);
-  main->docked = true;
+  lsvtest::Driven(main->MouseMoveTimer()).SetEnabled(true);
+  Change([](DockingState& s) { s.docked = true; });
   app.windows.leftButtonDown = false;
   Tick({700, 700});
-  EXPECT_FALSE(main->MouseMove_Timer->Enabled());
+  EXPECT_FALSE(main->MouseMoveTimer().Enabled());
   EXPECT_EQ((Point{Strip().Left(), Strip().Top()}), (Point{0, 0}));
-  EXPECT_TRUE(main->docked);
+  EXPECT_TRUE(State().docked);
 }
 
 TEST_F(DockingTest, WindowsThatMoveDuringADragAreSnappedToWhereTheyWere) {
   app.windows.Window(playlist).rect = {600, 600, 875, 832};
   Tick({200, 578});
   EXPECT_EQ(Strip().Top(), 564);
-  EXPECT_EQ(main->dockedTo, CWinamp::WND_PLAYLIST);
+  EXPECT_EQ(State().dockedTo, CWinamp::WND_PLAYLIST);
 }
 
 TEST_F(DockingTest, FollowsTheMainWindowWhileWinampMoves) {
@@ -181,8 +194,10 @@ TEST_F(DockingTest, NeverMovesByItselfUnlessDockedToWinamp) {
   } cases[] = {{"docked to the desktop", true, CWinamp::DOCK_DESKTOP}, {"not docked", false, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    main->docked = c.docked;
-    main->dockedTo = c.dockedTo;
+    Change([&](DockingState& s) {
+      s.docked = c.docked;
+      s.dockedTo = c.dockedTo;
+    });
     app.windows.Window(mainWindow).rect = {300, 50, 575, 166};
     Notify(lsv::WM_CHASE_START);
     EXPECT_TRUE(ChaseTimer().Tick());
@@ -194,9 +209,9 @@ TEST_F(DockingTest, UndockThenChaseStartNoLongerFollows) {
   DockBelowPlaylist({50, 464});
   Notify(lsv::WM_CHASE_START);
   Notify(lsv::WM_UNDOCK);
-  EXPECT_FALSE(main->docked);
+  EXPECT_FALSE(State().docked);
   EXPECT_FALSE(ChaseTimer().Enabled());
-  EXPECT_TRUE(main->snapBottom);  // only the dock is dropped
+  EXPECT_TRUE(State().snapBottom);  // only the dock is dropped
   app.windows.Window(mainWindow).rect = {300, 50, 575, 166};
   Notify(lsv::WM_CHASE_START);
   ChaseTimer().Tick();
@@ -225,16 +240,16 @@ TEST_F(DockingTest, RefitToTheNewBottomEdgeOnlyWhenHangingBelow) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     app.windows.Window(playlist).rect = {100, 332, 375, 564};
-    main->winamp.ReadWindows();
+    main->Docking().Winamp().ReadWindows();
     DockBelowPlaylist({0, 464});
-    main->snapBottom = c.snapBottom;
+    Change([&](DockingState& s) { s.snapBottom = c.snapBottom; });
     Strip().SetLeft(c.left);
     Strip().SetTop(564);
     app.windows.Window(playlist).rect = {100, 332, 375, 600};
     Notify(lsv::WM_REFIT_BOTTOM);
     EXPECT_EQ(Strip().Top(), c.top);
     EXPECT_EQ(Strip().Left(), c.left);
-    EXPECT_EQ(main->dockOffset, (c.top == 600 ? Point{0, 500} : Point{0, 464}));
+    EXPECT_EQ(State().dockOffset, (c.top == 600 ? Point{0, 500} : Point{0, 464}));
   }
 }
 
@@ -246,7 +261,7 @@ TEST_F(DockingTest, RefitReportsAnUnreadableWindowAndStays) {
   Notify(lsv::WM_REFIT_BOTTOM);
   EXPECT_EQ(app.messages, std::vector<std::string>{"can not get window rect: PlayList"});
   EXPECT_EQ(Strip().Top(), 564);
-  EXPECT_EQ(main->dockOffset, (Point{0, 464}));
+  EXPECT_EQ(State().dockOffset, (Point{0, 464}));
 }
 
 TEST_F(DockingTest, HookLibraryMessages) {

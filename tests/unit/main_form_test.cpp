@@ -10,7 +10,7 @@
 
 #include "app/application_main.h"
 #include "app/error_reporting.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "platform/error.h"
 #include "platform/headless/headless_application.h"
 #include "platform/headless/headless_form.h"
@@ -55,7 +55,7 @@ class StripTest : public testing::Test {
 
   StripTest() {
     app.moduleDirectory = dir.WithSeparator();
-    app.xmlDocumentFactory = [] { return lsvtest::NewXmlDocument(); };
+    lsvtest::UseSystemXml(app);
   }
   ~StripTest() override {
     setting.reset();
@@ -64,8 +64,8 @@ class StripTest : public testing::Test {
 
   void Create() {
     main = std::make_unique<TMainForm>(app, 0);
-    setting = std::make_unique<TSettingForm>(app, *main);
-    main->SettingForm = setting.get();
+    setting = std::make_unique<TSettingForm>(app, main->SettingHost());
+    main->SetSettingForm(setting.get());
   }
   void AddWinamp() { lsvtest::AddWinamp(app.windows); }
   // Creates the strip and shows it as the message loop first does.
@@ -77,7 +77,7 @@ class StripTest : public testing::Test {
     Strip().Show();
   }
   HeadlessForm& Strip() { return *app.mainForm; }
-  HeadlessTimer& RefreshTimer() { return dynamic_cast<HeadlessTimer&>(*main->Refresh_Timer); }
+  HeadlessTimer& RefreshTimer() { return lsvtest::Driven(main->RefreshTimer()); }
   platform::headless::HeadlessBrowser& Browser() { return *Strip().browser; }
   std::size_t Position(const std::string& entry) {
     return static_cast<std::size_t>(std::find(app.journal.begin(), app.journal.end(), entry) - app.journal.begin());
@@ -91,15 +91,15 @@ TEST_F(StripTest, ComponentsMatchTheWindowDefinition) {
   EXPECT_EQ(Strip().Width(), 275);
   EXPECT_EQ(Strip().Height(), 14);
   EXPECT_EQ(Browser().Bounds(), (platform::Rect{-2, -2, 277, 16}));
-  EXPECT_EQ(main->MouseMove_Timer->Interval(), 10u);
-  EXPECT_EQ(main->Chase_Timer->Interval(), 15u);
-  EXPECT_EQ(main->Refresh_Timer->Interval(), 30000u);
-  for (auto* timer : {main->MouseMove_Timer.get(), main->Chase_Timer.get(), main->Refresh_Timer.get()}) {
+  EXPECT_EQ(main->MouseMoveTimer().Interval(), 10u);
+  EXPECT_EQ(main->ChaseTimer().Interval(), 15u);
+  EXPECT_EQ(main->RefreshTimer().Interval(), 30000u);
+  for (const platform::ITimer* timer : {&main->MouseMoveTimer(), &main->ChaseTimer(), &main->RefreshTimer()}) {
     EXPECT_FALSE(timer->Enabled());
   }
-  EXPECT_TRUE(main->IdHTTPServer.Active());
-  EXPECT_TRUE(std::holds_alternative<std::monostate>(main->refreshInterval));
-  EXPECT_FALSE(main->winamp.valid);
+  EXPECT_TRUE(main->HttpServer().Active());
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(main->Settings().refreshInterval));
+  EXPECT_FALSE(main->Docking().Winamp().valid);
   EXPECT_FALSE(Strip().Visible());
 }
 
@@ -107,12 +107,12 @@ TEST_F(StripTest, ShowSequenceRunsInOrderAndAttachesTheHookLast) {
   Start(kGoodSettings);
   EXPECT_TRUE(app.HasActivateHandler());
   EXPECT_EQ(setting->SettingsFile(), dir.File("settings.xml"));
-  EXPECT_EQ(main->Refresh_Timer->Interval(), 30000u);
-  EXPECT_TRUE(main->Refresh_Timer->Enabled());
-  EXPECT_EQ(main->IdHTTPServer.DefaultPort(), std::stoi(kPort));
-  EXPECT_EQ(main->IdHTTPServer.ListeningPort(), std::stoi(kPort));
+  EXPECT_EQ(main->RefreshTimer().Interval(), 30000u);
+  EXPECT_TRUE(main->RefreshTimer().Enabled());
+  EXPECT_EQ(main->HttpServer().DefaultPort(), std::stoi(kPort));
+  EXPECT_EQ(main->HttpServer().ListeningPort(), std::stoi(kPort));
   EXPECT_EQ(Browser().navigations, std::vector<std::string>{"http://127.0.0.1:8000/page.html"});
-  EXPECT_TRUE(main->winamp.valid);
+  EXPECT_TRUE(main->Docking().Winamp().valid);
   EXPECT_EQ(app.hook.attachedTo, main->Handle());
 
   EXPECT_LT(Position("navigate http://127.0.0.1:8000/page.html"), Position("find Winamp v1.x"));
@@ -125,12 +125,15 @@ TEST_F(StripTest, ShowSequenceRunsInOrderAndAttachesTheHookLast) {
 TEST_F(StripTest, ShowSequenceClearsTheDockingStateBeforeLookingUpWinamp) {
   dir.Write("settings.xml", kGoodSettings);
   Create();
-  main->docked = true;
-  main->dockedTo = 3;
-  main->snapLeft = main->snapRight = main->snapTop = main->snapBottom = true;
+  lsv::docking::DockingState state;
+  state.docked = true;
+  state.dockedTo = 3;
+  state.snapLeft = state.snapRight = state.snapTop = state.snapBottom = true;
+  main->Docking().SetState(state);
   Strip().Show();
-  EXPECT_FALSE(main->docked || main->snapLeft || main->snapRight || main->snapTop || main->snapBottom);
-  EXPECT_EQ(main->dockedTo, 0);
+  const lsv::docking::DockingState& after = main->Docking().State();
+  EXPECT_FALSE(after.docked || after.snapLeft || after.snapRight || after.snapTop || after.snapBottom);
+  EXPECT_EQ(after.dockedTo, 0);
 }
 
 TEST_F(StripTest, WithoutWinampOneDialogComesFirstAndTheHookIsNeverCalled) {
@@ -138,7 +141,7 @@ TEST_F(StripTest, WithoutWinampOneDialogComesFirstAndTheHookIsNeverCalled) {
   EXPECT_EQ(app.messages, std::vector<std::string>{"window not found: Winamp"});
   EXPECT_LT(Position("message window not found: Winamp"), Position("visible Velkor Latest Song Viewer"));
   EXPECT_TRUE(Strip().Visible());
-  EXPECT_FALSE(main->winamp.valid);
+  EXPECT_FALSE(main->Docking().Winamp().valid);
   EXPECT_FALSE(Journaled("AttachHook"));
   EXPECT_FALSE(Journaled("IsHookAttached"));
   EXPECT_EQ(Browser().navigations.size(), 1u);
@@ -151,7 +154,7 @@ TEST_F(StripTest, AttachFailureShowsErrorOnceAndTheStripWorks) {
   Start(kGoodSettings);
   EXPECT_EQ(app.messages, std::vector<std::string>{"Error"});
   EXPECT_TRUE(Strip().Visible());
-  EXPECT_TRUE(main->winamp.valid);
+  EXPECT_TRUE(main->Docking().Winamp().valid);
 }
 
 struct ShowFailure {
@@ -192,12 +195,12 @@ TEST_F(StripTest, LibraryErrorsEndTheShowSequenceAtTheirStepAndTheStripStillShow
     EXPECT_NE(app.errorBoxes[0].find(c.errorContains), std::string::npos) << app.errorBoxes[0];
     EXPECT_TRUE(Strip().Visible());
     EXPECT_EQ(setting->SettingsFile().empty(), !c.pathHandedOver);
-    EXPECT_EQ(main->Refresh_Timer->Enabled(), c.timerRunning);
+    EXPECT_EQ(main->RefreshTimer().Enabled(), c.timerRunning);
     // Every case fails before the port is applied and the page is requested.
-    EXPECT_EQ(main->IdHTTPServer.DefaultPort(), 0);
-    EXPECT_TRUE(main->IdHTTPServer.Active());
+    EXPECT_EQ(main->HttpServer().DefaultPort(), 0);
+    EXPECT_TRUE(main->HttpServer().Active());
     EXPECT_TRUE(Browser().navigations.empty());
-    EXPECT_FALSE(main->winamp.valid);
+    EXPECT_FALSE(main->Docking().Winamp().valid);
     EXPECT_FALSE(app.hook.attached);
   }
 }
@@ -217,16 +220,16 @@ TEST_F(StripTest, RefreshIntervalFollowsTheLocaleAndRoundsToMilliseconds) {
     Create();
     Strip().Show();
     EXPECT_TRUE(app.errorBoxes.empty());
-    EXPECT_EQ(main->Refresh_Timer->Interval(), c.interval);
+    EXPECT_EQ(main->RefreshTimer().Interval(), c.interval);
   }
 }
 
 TEST_F(StripTest, ZeroIntervalNeverTicksButManualRefreshStillWorks) {
   Start(Settings("0", kPort));
-  EXPECT_TRUE(main->Refresh_Timer->Enabled());
+  EXPECT_TRUE(main->RefreshTimer().Enabled());
   EXPECT_FALSE(RefreshTimer().Tick());
   EXPECT_EQ(Browser().refreshes, 0);
-  main->A_Refresh.Execute();
+  main->A_RefreshExecute();
   EXPECT_EQ(Browser().refreshes, 1);
 }
 
@@ -234,7 +237,7 @@ TEST_F(StripTest, EmptyDisplayPageIsReplacedByTheDefaultAndSavedInPlace) {
   Start("<settings><!-- mine --><disphtml/><refresh_interval>30</refresh_interval><port>" + kPort + "</port>"
         "<extra a=\"1\">keep</extra></settings>");
   const std::string page = dir.WithSeparator() + "RavidiVevo.html";
-  EXPECT_EQ(std::get<std::string>(main->displayPage), page);
+  EXPECT_EQ(std::get<std::string>(main->Settings().displayPage), page);
   EXPECT_EQ(Browser().navigations, std::vector<std::string>{page});
   const std::string saved = dir.Read("settings.xml");
   EXPECT_NE(saved.find("<!-- mine --><disphtml>" + page + "</disphtml><refresh_interval>"), std::string::npos)
@@ -260,7 +263,7 @@ TEST_F(StripTest, FailedSaveOfTheDefaultPageLeavesTheFileWhole) {
   Create();
   Strip().Show();
   ASSERT_EQ(app.errorBoxes.size(), 1u);
-  EXPECT_EQ(std::get<std::string>(main->displayPage), dir.WithSeparator() + "RavidiVevo.html");
+  EXPECT_EQ(std::get<std::string>(main->Settings().displayPage), dir.WithSeparator() + "RavidiVevo.html");
   EXPECT_EQ(dir.Read("settings.xml"), original);
   EXPECT_TRUE(Browser().navigations.empty());
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
@@ -271,9 +274,9 @@ TEST_F(StripTest, FailedSaveOfTheDefaultPageLeavesTheFileWhole) {
 TEST_F(StripTest, CloseWhileDetachedAsksTheHookLibraryOnceAndEndsTheLoop) {
   Start(kGoodSettings, /*winamp=*/false);
   app.journal.clear();
-  main->A_Close.Execute();
+  main->A_CloseExecute();
   EXPECT_EQ(app.journal, (std::vector<std::string>{"IsHookAttached", "hidden Velkor Latest Song Viewer"}));
-  EXPECT_FALSE(main->IdHTTPServer.Active());
+  EXPECT_FALSE(main->HttpServer().Active());
   EXPECT_FALSE(app.DrainPosted());
   EXPECT_TRUE(app.mainFormClosed);
 }
@@ -281,7 +284,7 @@ TEST_F(StripTest, CloseWhileDetachedAsksTheHookLibraryOnceAndEndsTheLoop) {
 TEST_F(StripTest, CloseWhileAttachedDetachesFirst) {
   Start(kGoodSettings);
   app.journal.clear();
-  main->A_Close.Execute();
+  main->A_CloseExecute();
   EXPECT_EQ(app.journal[0], "IsHookAttached");
   EXPECT_EQ(app.journal[1], "DetachHook");
   EXPECT_FALSE(app.hook.attached);
@@ -289,37 +292,39 @@ TEST_F(StripTest, CloseWhileAttachedDetachesFirst) {
 
 TEST_F(StripTest, MenuOpensAtMousePosAndRunsTheChosenAction) {
   Start(kGoodSettings);
-  main->mousePos = {308, 203};
+  lsv::docking::DockingState state;
+  state.mousePos = {308, 203};
+  main->Docking().SetState(state);
   int choice = -1;
   app.menuChoice = [&](const HeadlessApplication::MenuShown&) { return choice; };
 
-  main->A_OpenMenu.Execute();
+  main->A_OpenMenuExecute();
   ASSERT_EQ(app.menus.size(), 1u);
   EXPECT_EQ(app.menus[0].at, (platform::Point{308, 203}));
   EXPECT_EQ(app.menus[0].captions, (std::vector<std::string>{"設定", "更新", "-", "閉じる"}));
 
   choice = 1;
-  main->A_OpenMenu.Execute();
+  main->A_OpenMenuExecute();
   EXPECT_EQ(Browser().refreshes, 1);
 
   choice = 0;
-  main->A_OpenMenu.Execute();
+  main->A_OpenMenuExecute();
   EXPECT_FALSE(Strip().Enabled());
   EXPECT_TRUE(setting->Form().Visible());
   setting->Hide();
   EXPECT_TRUE(Strip().Enabled());
 
   choice = 3;
-  main->A_OpenMenu.Execute();
+  main->A_OpenMenuExecute();
   EXPECT_FALSE(Strip().Visible());
   EXPECT_FALSE(app.DrainPosted());
 }
 
 TEST_F(StripTest, SettingsDialogCannotReadWhenTheStripCouldNot) {
   Start("");
-  main->A_OpenSetting.Execute();
-  main->SettingForm->Hide();
-  main->A_OpenSetting.Execute();
+  main->A_OpenSettingExecute();
+  setting->Hide();
+  main->A_OpenSettingExecute();
   EXPECT_EQ(app.messages, (std::vector<std::string>{"設定を読み出せません。", "設定を読み出せません。"}));
 }
 
@@ -350,7 +355,7 @@ TEST(RunApplication, RunsUntilTheStripClosesAndReturnsZero) {
   dir.Write("settings.xml", kGoodSettings);
   HeadlessApplication app;
   app.moduleDirectory = dir.WithSeparator();
-  app.xmlDocumentFactory = [] { return lsvtest::NewXmlDocument(); };
+  lsvtest::UseSystemXml(app);
   // Once the loop idles, choose "閉じる" from the menu.
   app.menuChoice = [](const HeadlessApplication::MenuShown&) { return 3; };
   bool closing = false;
@@ -360,7 +365,7 @@ TEST(RunApplication, RunsUntilTheStripClosesAndReturnsZero) {
     app.mainForm->Deliver(lsv::WM_PAGE_EVENT - 1, 0, 0);  // not ours: the default handling
     auto* strip = app.mainForm;
     EXPECT_TRUE(strip->Visible());
-    strip->PostWindowMessage(16, 0, 0);
+    strip->PostClose();
     return true;
   };
   EXPECT_EQ(lsv::app::RunApplication(app, 0), 0);
@@ -396,7 +401,7 @@ TEST(RunApplication, APortInUseAtConstructionEndsTheProcessWithTheBindError) {
   platform::Bind(blocker, "", 0);
   platform::Listen(blocker, 1);
   HeadlessApplication app;
-  app.xmlDocumentFactory = [] { return lsvtest::NewXmlDocument(); };
+  lsvtest::UseSystemXml(app);
   EXPECT_EQ(lsv::app::RunApplication(app, platform::LocalPort(blocker)), 0);
   EXPECT_EQ(app.errorBoxes, std::vector<std::string>{"Could not bind socket. Address and port are already in use."});
   EXPECT_EQ(app.mainForm, nullptr);

@@ -1,4 +1,4 @@
-#include "app/number_text.h"
+#include "base/number_text.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "settings/settings_file.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ TEST(ParseFloat, OverflowBecomesInfinityForTheRangeChecks) {
 
 TEST(TextToFloat, NamesTheRefusedText) {
   try {
-    lsv::TextToFloat("abc", ".");
+    lsv::settings::TextToFloat("abc", ".");
     FAIL() << "no error";
   } catch (const platform::Error& e) {
     EXPECT_NE(std::string(e.what()).find("'abc'"), std::string::npos);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/main_form.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "platform/headless/headless_application.h"
 #include "platform/headless/headless_form.h"
 #include "platform/sockets.h"
@@ -33,15 +33,15 @@ class Strip {
  public:
   explicit Strip(bool winamp = false, const std::string& page = "http://127.0.0.1:1/page.html") {
     app.moduleDirectory = dir.WithSeparator();
-    app.xmlDocumentFactory = [] { return lsvtest::NewXmlDocument(); };
+    lsvtest::UseSystemXml(app);
     dir.Write("settings.xml", "<settings><disphtml>" + page +
                                   "</disphtml>"
                                   "<refresh_interval>30</refresh_interval><port>" +
                                   std::to_string(lsvtest::FreePort()) + "</port></settings>");
     if (winamp) AddWinamp();
     main = std::make_unique<TMainForm>(app, 0);
-    setting = std::make_unique<lsv::settings::TSettingForm>(app, *main);
-    main->SettingForm = setting.get();
+    setting = std::make_unique<lsv::settings::TSettingForm>(app, main->SettingHost());
+    main->SetSettingForm(setting.get());
     app.mainForm->Show();
     app.journal.clear();
   }
@@ -54,7 +54,7 @@ class Strip {
 
   // Sends the request from another thread while this one pumps the window messages.
   std::string Request(const std::string& raw) {
-    const auto port = main->IdHTTPServer.ListeningPort();
+    const auto port = main->HttpServer().ListeningPort();
     auto reply = std::async(std::launch::async, [port, raw] { return lsvtest::Exchange(port, raw); });
     while (reply.wait_for(0ms) != std::future_status::ready) app.PumpSent(5ms);
     return reply.get();
@@ -106,17 +106,20 @@ TEST(PageEvents, RequestsAndTheirEffects) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.method + " " + c.target);
     Strip strip;
-    strip.main->MouseMove_Timer->SetEnabled(c.effect == Effect::MouseUp);
-    strip.main->mousePos = {777, 777};
+    lsvtest::Driven(strip.main->MouseMoveTimer()).SetEnabled(c.effect == Effect::MouseUp);
+    lsv::docking::DockingState state;
+    state.mousePos = {777, 777};
+    strip.main->Docking().SetState(state);
     const std::string reply = strip.Get(c.target, c.method);
 
     // The stop of "close" cuts its own connection off; everything else gets the plain 404.
     EXPECT_EQ(reply, c.effect == Effect::Close ? "" : k404);
     EXPECT_EQ(strip.app.mainForm->browser->refreshes, c.effect == Effect::Refresh ? 1 : 0);
-    EXPECT_EQ(strip.main->IdHTTPServer.Active(), c.effect != Effect::Close);
+    EXPECT_EQ(strip.main->HttpServer().Active(), c.effect != Effect::Close);
     EXPECT_EQ(strip.app.mainForm->Visible(), c.effect != Effect::Close);
-    EXPECT_EQ(strip.main->MouseMove_Timer->Enabled(), c.effect == Effect::MouseDown);
-    EXPECT_EQ(strip.main->mousePos, (c.effect == Effect::MouseDown ? c.grab : platform::Point{777, 777}));
+    EXPECT_EQ(strip.main->MouseMoveTimer().Enabled(), c.effect == Effect::MouseDown);
+    EXPECT_EQ(strip.main->Docking().State().mousePos,
+              (c.effect == Effect::MouseDown ? c.grab : platform::Point{777, 777}));
   }
 }
 
@@ -135,26 +138,26 @@ TEST(PageEvents, OpenMenuAtThePagePositionOnTheScreen) {
   EXPECT_EQ(strip.Get("/event?type=openmenu&arg1=10&arg2=5"), k404);
   ASSERT_EQ(strip.app.menus.size(), 1u);
   EXPECT_EQ(strip.app.menus[0].at, (platform::Point{308, 203}));
-  EXPECT_EQ(strip.main->mousePos, (platform::Point{308, 203}));
+  EXPECT_EQ(strip.main->Docking().State().mousePos, (platform::Point{308, 203}));
   EXPECT_EQ(strip.app.mainForm->browser->refreshes, 1);
 }
 
 TEST(PageEvents, MouseDownRefreshesWinampAndReportsAMissingWindow) {
   Strip strip(/*winamp=*/true);
-  ASSERT_TRUE(strip.main->winamp.valid);
+  ASSERT_TRUE(strip.main->Docking().Winamp().valid);
   strip.app.journal.clear();
   EXPECT_EQ(strip.Get("/event?type=mousedown&arg1=120&arg2=6"), k404);
   EXPECT_EQ(strip.app.journal.front(), "find Winamp v1.x");
-  EXPECT_TRUE(strip.main->MouseMove_Timer->Enabled());
-  EXPECT_EQ(strip.main->mousePos, (platform::Point{118, 4}));
+  EXPECT_TRUE(strip.main->MouseMoveTimer().Enabled());
+  EXPECT_EQ(strip.main->Docking().State().mousePos, (platform::Point{118, 4}));
 
-  strip.main->MouseMove_Timer->SetEnabled(false);
+  lsvtest::Driven(strip.main->MouseMoveTimer()).SetEnabled(false);
   strip.app.windows.RemoveWindow(strip.app.windows.FindWindowByClass("Winamp v1.x"));
   EXPECT_EQ(strip.Get("/event?type=mousedown&arg1=50&arg2=7"), k404);
   EXPECT_EQ(strip.app.messages, std::vector<std::string>{"window not found: Winamp"});
-  EXPECT_FALSE(strip.main->MouseMove_Timer->Enabled());
-  EXPECT_EQ(strip.main->mousePos, (platform::Point{118, 4}));
-  EXPECT_TRUE(strip.main->winamp.valid);
+  EXPECT_FALSE(strip.main->MouseMoveTimer().Enabled());
+  EXPECT_EQ(strip.main->Docking().State().mousePos, (platform::Point{118, 4}));
+  EXPECT_TRUE(strip.main->Docking().Winamp().valid);
   // The next event is handled as usual.
   EXPECT_EQ(strip.Get("/event?type=refresh&arg1=0&arg2=0"), k404);
   EXPECT_EQ(strip.app.mainForm->browser->refreshes, 1);
@@ -162,9 +165,9 @@ TEST(PageEvents, MouseDownRefreshesWinampAndReportsAMissingWindow) {
 
 TEST(PageEvents, WithoutWinampMouseDownBeginsTheDragWithoutALookUp) {
   Strip strip;
-  EXPECT_FALSE(strip.main->winamp.valid);
+  EXPECT_FALSE(strip.main->Docking().Winamp().valid);
   EXPECT_EQ(strip.Get("/event?type=mousedown&arg1=10&arg2=10"), k404);
-  EXPECT_TRUE(strip.main->MouseMove_Timer->Enabled());
+  EXPECT_TRUE(strip.main->MouseMoveTimer().Enabled());
   for (const auto& entry : strip.app.journal) EXPECT_NE(entry.rfind("find", 0), 0u) << entry;
 }
 
@@ -185,7 +188,7 @@ TEST(PageEvents, AWindowThatIsGoneTakesNoEvent) {
   auto strip = std::make_unique<Strip>();
   const auto messenger = strip->app.mainForm->Messenger();
   strip.reset();
-  EXPECT_FALSE(messenger->Send(lsv::WM_PAGE_EVENT, 1, 0));
+  EXPECT_FALSE(messenger->SendPageEvent(1));
 }
 
 TEST(PageEvents, A1025ThatNamesNoHandOverIsIgnored) {
@@ -197,7 +200,7 @@ TEST(PageEvents, A1025ThatNamesNoHandOverIsIgnored) {
     EXPECT_TRUE(strip.main->Dispatch(lsv::WM_PAGE_EVENT, wParam, 0)) << wParam;
   }
   EXPECT_TRUE(strip.app.mainForm->Visible());
-  EXPECT_TRUE(strip.main->IdHTTPServer.Active());
+  EXPECT_TRUE(strip.main->HttpServer().Active());
   EXPECT_EQ(strip.app.mainForm->browser->refreshes, 0);
   EXPECT_TRUE(strip.app.errorBoxes.empty());
   // And the strip still takes the page's events.
@@ -268,7 +271,7 @@ TEST(PageEvents, ClosingWhileEventsAreInFlightTouchesNothingFreed) {
   int rounds = 0;
   for (; rounds < 300 && std::chrono::steady_clock::now() < limit; ++rounds) {
     auto strip = std::make_unique<Strip>();
-    const auto port = strip->main->IdHTTPServer.ListeningPort();
+    const auto port = strip->main->HttpServer().ListeningPort();
     std::atomic<bool> stop{false};
     std::vector<std::thread> clients;
     for (int i = 0; i < 5; ++i) {

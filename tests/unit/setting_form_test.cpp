@@ -45,7 +45,7 @@ class SettingFormTest : public testing::Test {
 
   SettingFormTest() {
     app.moduleDirectory = dir.WithSeparator();
-    app.xmlDocumentFactory = [] { return lsvtest::NewXmlDocument(); };
+    lsvtest::UseSystemXml(app);
   }
   ~SettingFormTest() override {
     dialog.reset();
@@ -54,15 +54,15 @@ class SettingFormTest : public testing::Test {
   void Start(const std::string& settings) {
     if (!settings.empty()) dir.Write("settings.xml", settings);
     main = std::make_unique<TMainForm>(app, 0);
-    dialog = std::make_unique<TSettingForm>(app, *main);
-    main->SettingForm = dialog.get();
+    dialog = std::make_unique<TSettingForm>(app, main->SettingHost());
+    main->SetSettingForm(dialog.get());
     app.mainForm->Show();
     app.errorBoxes.clear();
     app.messages.clear();
   }
   HeadlessForm& Dialog() { return dynamic_cast<HeadlessForm&>(dialog->Form()); }
   HeadlessForm& Strip() { return *app.mainForm; }
-  void Open() { main->A_OpenSetting.Execute(); }
+  void Open() { main->A_OpenSettingExecute(); }
   std::vector<std::string> Fields() {
     std::vector<std::string> texts;
     for (auto* field : {dialog->E_Server, dialog->E_HTMLURI, dialog->E_LSXML, dialog->E_LSXSL, dialog->E_LSCSS,
@@ -125,7 +125,7 @@ TEST_F(SettingFormTest, OkSavesAllEightReloadsAndLeavesTheStripsPortAlone) {
   EXPECT_FALSE(Dialog().Visible());
   EXPECT_TRUE(Strip().Enabled());
   EXPECT_EQ(Strip().browser->refreshes, 1);
-  EXPECT_EQ(std::get<std::string>(main->serverPort), kPort);
+  EXPECT_EQ(std::get<std::string>(main->Settings().serverPort), kPort);
   const std::string saved = dir.Read("settings.xml");
   for (const char* part : {"<port>8080</port>", "<refresh_interval>abc</refresh_interval>", "<lsxml>曲.xml</lsxml>",
                            "<!-- kept -->", "<other>x</other>"}) {

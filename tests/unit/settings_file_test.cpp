@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/error.h"
@@ -23,8 +27,11 @@ class SettingsFileTest : public testing::Test {
     doc->Load(dir.File("settings.xml"));
     return doc->DocumentElement();
   }
+  void Save() {
+    lsv::settings::SaveDocument(*doc, dir.File("settings.xml"), lsvtest::SystemFiles(), lsvtest::NewXmlDocument);
+  }
   std::string SaveAndRead() {
-    doc->Save(dir.File("settings.xml"));
+    Save();
     return dir.Read("settings.xml");
   }
 };
@@ -51,7 +58,8 @@ TEST_F(SettingsFileTest, LookUpRule) {
       {"<s:r xmlns:s='urn:x'><s:port>5</s:port></s:r>", "5"},
       {"<r xmlns='urn:x'><port>5</port></r>", "5"},
       {"<s:r xmlns:s='urn:x'><port>5</port></s:r>", std::nullopt},
-      {"<r><t:port xmlns:t='urn:t'>5</t:port></r>", std::nullopt},
+      // Without a namespace on the root there is no namespace to filter by.
+      {"<r><t:port xmlns:t='urn:t'>5</t:port></r>", "5"},
       {"<r><datahost>東京の曲</datahost></r>", "東京の曲"},
       {"<r><port>a&amp;b</port></r>", "a&b"},
   };
@@ -81,6 +89,14 @@ TEST_F(SettingsFileTest, WriteReplacesTextAndAppendsMissingKeysLast) {
   const std::string saved = SaveAndRead();
   EXPECT_NE(saved.find("<port>2</port><!-- keep --><x y=\"z\">u</x><lscss>style.css</lscss></r>"), std::string::npos)
       << saved;
+}
+
+TEST_F(SettingsFileTest, WriteUnderARootWithoutNamespaceTakesAQualifiedKeyElement) {
+  auto root = Load("<r><t:port xmlns:t='urn:t'>5</t:port></r>");
+  WriteKey(*doc, root, "port", "6");
+  const std::string saved = SaveAndRead();
+  EXPECT_NE(saved.find(">6</t:port>"), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("<port"), std::string::npos) << "a second port element: " << saved;
 }
 
 TEST_F(SettingsFileTest, WriteOfEmptyTextReadsBackAsAbsent) {
@@ -136,7 +152,7 @@ TEST_F(SettingsFileTest, ASaveEitherReadsBackOrLeavesThePreviousFile) {
     }
     WriteKey(*doc, root, "port", "1");
     try {
-      doc->Save(dir.File("settings.xml"));
+      Save();
     } catch (const platform::Error&) {
       EXPECT_EQ(dir.Read("settings.xml"), before);
       continue;
@@ -146,6 +162,143 @@ TEST_F(SettingsFileTest, ASaveEitherReadsBackOrLeavesThePreviousFile) {
     EXPECT_EQ(LookUpKey(*doc, root, "lsxml"), "a.xml");
   }
 }
+
+TEST_F(SettingsFileTest, LoadFailureNamesThePathTheReasonTheLineAndItsBeginning) {
+  const std::string longTail(120, 'x');
+  struct Case {
+    const char* what;
+    std::string content;
+    std::string line;
+    std::string quoted;     // must appear in the message
+    std::string notQuoted;  // the line's tail: must not
+  } cases[] = {
+      {"mismatched end tag", "<settings>\n  <port>1</port>\n  <disphtml>a</dispxml>\n</settings>\n", "Line 3",
+       "<disphtml>a</disp", ""},
+      {"long offending line", "<settings>\n\n\n  <port>" + longTail + "END_OF_LINE</prt>\n</settings>\n", "Line 4",
+       "<port>xxxxxxxx", "END_OF_LINE"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    dir.Write("broken.xml", c.content);
+    const std::string path = dir.File("broken.xml");
+    std::string message;
+    try {
+      lsv::settings::LoadDocument(*doc, path);
+      ADD_FAILURE() << "loaded";
+    } catch (const platform::Error& error) {
+      message = error.what();
+    }
+    EXPECT_EQ(message.rfind("Cannot load \"" + path + "\": ", 0), 0u) << message;
+    EXPECT_NE(message.find(c.line), std::string::npos) << message;
+    EXPECT_NE(message.find(c.quoted), std::string::npos) << message;
+    if (!c.notQuoted.empty()) {
+      EXPECT_EQ(message.find(c.notQuoted), std::string::npos) << message;
+    }
+    // The parser's own reason sits between the path and the line number.
+    EXPECT_GT(message.find(c.line), message.find(path) + path.size() + std::string("\": \r\n").size()) << message;
+    EXPECT_FALSE(doc->HasDocument());
+  }
+}
+
+TEST_F(SettingsFileTest, LoadFailureTextQuotesTheBeginningOfTheLineWholeCharacters) {
+  const std::string japanese = "設定ファイルの行";  // 8 characters, 24 bytes
+  std::string line;
+  for (int i = 0; i < 10; ++i) line += japanese;
+  const std::string text = lsv::settings::LoadFailureText("s.xml", platform::XmlLoadFailure("bad", 2, 5, "  " + line));
+  std::string expected;
+  for (int i = 0; i < 7; ++i) expected += japanese;
+  expected += "設定ファ";  // 60 characters in all
+  EXPECT_EQ(text, "Cannot load \"s.xml\": bad\r\nLine 2, column 5: " + expected + "...");
+  EXPECT_EQ(lsv::settings::LoadFailureText("s.xml", platform::XmlLoadFailure("", 0, 0, "")),
+            "Cannot load \"s.xml\": the XML parser gave no reason");
+}
+
+namespace fs = std::filesystem;
+
+std::set<std::string> Entries(const fs::path& directory) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+TEST_F(SettingsFileTest, AFailedSaveLeavesThePreviousFileWholeAndNothingBehind) {
+  const std::string original = "<settings><port>22222</port></settings>";
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> prepare;
+    std::string expected;  // in the message, after the path
+  } cases[] = {
+      {"read-only target",
+       [](const fs::path& target) {
+         fs::permissions(target, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                         fs::perm_options::remove);
+       },
+       "read-only"},
+      // The replace is what fails here, after the new file was written.
+      {"target is a directory",
+       [&](const fs::path& target) {
+         fs::remove(target);
+         fs::create_directory(target);
+         std::ofstream(target / "inside.txt") << original;
+       },
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto root = Load(original);
+    WriteKey(*doc, root, "port", "33333");
+    const fs::path target = dir.Path() / "target.xml";
+    std::ofstream(target) << original;
+    c.prepare(target);
+    const std::set<std::string> before = Entries(dir.Path());
+    try {
+      lsv::settings::SaveDocument(*doc, target.string(), lsvtest::SystemFiles(), lsvtest::NewXmlDocument);
+      ADD_FAILURE() << "saved";
+    } catch (const platform::Error& error) {
+      const std::string message = error.what();
+      EXPECT_EQ(message.rfind("Cannot save \"" + target.string() + "\": ", 0), 0u) << message;
+      EXPECT_NE(message.find(c.expected), std::string::npos) << message;
+    }
+    EXPECT_EQ(Entries(dir.Path()), before);
+    EXPECT_EQ(dir.Read(fs::is_directory(target) ? "target.xml/inside.txt" : "target.xml"), original);
+    fs::permissions(target, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(target);
+  }
+}
+
+TEST_F(SettingsFileTest, ASaveRenamesANewFileOverTheOldOneInsteadOfRewritingIt) {
+  // A second hard link shows which way the save went: rewriting the file in place (which a
+  // failure halfway would leave truncated) changes both names; a new file renamed over the old
+  // name leaves the other link with the old contents.
+  const std::string original = "<settings><port>22222</port></settings>";
+  auto root = Load(original);
+  fs::create_hard_link(dir.File("settings.xml"), dir.Path() / "link.xml");
+  WriteKey(*doc, root, "port", "33333");
+  Save();
+  EXPECT_EQ(dir.Read("link.xml"), original);
+  EXPECT_EQ(Entries(dir.Path()), (std::set<std::string>{"link.xml", "settings.xml"}));
+  root = Load(dir.Read("settings.xml"));
+  EXPECT_EQ(LookUpKey(*doc, root, "port"), "33333");
+}
+
+#ifndef _WIN32
+TEST_F(SettingsFileTest, ASaveKeepsTheFilesPermissionsAndFollowsNoPlantedLink) {
+  auto root = Load("<settings><port>22222</port></settings>");
+  const fs::path target = dir.Path() / "settings.xml";
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+  // Another user's file, and a link to it where a save once put its temporary file.
+  const fs::path victim = dir.Path() / "victim.txt";
+  std::ofstream(victim) << "not yours";
+  fs::create_symlink(victim, dir.Path() / "settings.xml.saving");
+  WriteKey(*doc, root, "port", "33333");
+  Save();
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(dir.Read("victim.txt"), "not yours");
+  EXPECT_TRUE(fs::is_symlink(dir.Path() / "settings.xml.saving"));
+  root = Load(dir.Read("settings.xml"));
+  EXPECT_EQ(LookUpKey(*doc, root, "port"), "33333");
+}
+#endif
 
 TEST_F(SettingsFileTest, ValueToTextRefusesAnAbsentValue) {
   EXPECT_EQ(lsv::settings::ValueToText(std::string("30"), "refresh_interval"), "30");

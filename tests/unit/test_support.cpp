@@ -8,9 +8,11 @@
 #include "platform/sockets.h"
 
 #ifdef _WIN32
+#include "platform/win32/files.h"
 #include "platform/win32/msxml_document.h"
 #else
 #include "platform/headless/libxml2_document.h"
+#include "platform/headless/posix_files.h"
 #endif
 
 namespace lsvtest {
@@ -29,6 +31,25 @@ std::unique_ptr<platform::IXmlDocument> NewXmlDocument() {
 #else
   return platform::headless::CreateLibxml2Document();
 #endif
+}
+
+platform::IFiles& SystemFiles() {
+#ifdef _WIN32
+  static platform::win32::Win32Files files;
+#else
+  static platform::headless::PosixFiles files;
+#endif
+  return files;
+}
+
+platform::headless::HeadlessTimer& Driven(const platform::ITimer& timer) {
+  // The timer belongs to the headless platform, which lets a test drive it.
+  return const_cast<platform::headless::HeadlessTimer&>(dynamic_cast<const platform::headless::HeadlessTimer&>(timer));
+}
+
+void UseSystemXml(platform::headless::HeadlessApplication& app) {
+  app.xmlDocumentFactory = [] { return NewXmlDocument(); };
+  app.files = &SystemFiles();
 }
 
 int FreePort() {

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/files.h"
+#include "platform/headless/headless_application.h"
 #include "platform/headless/headless_window_services.h"
 #include "platform/sockets.h"
 #include "platform/xml_document.h"
@@ -13,10 +15,17 @@ namespace lsvtest {
 
 // The DOM of this build: libxml2 natively, MSXML 6 on Windows.
 std::unique_ptr<platform::IXmlDocument> NewXmlDocument();
+// The file operations of this build, as the product saves the settings file with them.
+platform::IFiles& SystemFiles();
+// A headless application that reads and saves XML with this build's DOM and files.
+void UseSystemXml(platform::headless::HeadlessApplication& app);
 
 // Winamp's five windows in the usual layout: main, equalizer below it, playlist below that, all
 // visible; video and mini browser hidden.
 void AddWinamp(platform::headless::HeadlessWindowServices& windows);
+
+// The headless platform's timer behind a component's timer, for the test to drive.
+platform::headless::HeadlessTimer& Driven(const platform::ITimer& timer);
 
 // A TCP port that was free a moment ago, for settings whose port the strip really opens.
 int FreePort();

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "platform/headless/headless_window_services.h"
 
 namespace {

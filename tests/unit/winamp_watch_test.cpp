@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
+#include "base/messages.h"
+#include "base/winamp_windows.h"
 
 namespace {
 
 using hook::Millis;
 using hook::WinampLook;
 using hook::WinampWatch;
-using lsvutil::CWinamp;
 
 constexpr unsigned kStart = lsv::WM_CHASE_START;
 constexpr unsigned kStop = lsv::WM_CHASE_STOP;
@@ -22,17 +22,17 @@ constexpr unsigned kDetach = lsv::WM_HOOK_DETACH;
 constexpr unsigned kRefit = lsv::WM_REFIT_BOTTOM;
 constexpr unsigned kRestack = lsv::WM_RESTACK;
 
-constexpr int kMain = CWinamp::WND_MAIN;
-constexpr int kPlaylist = CWinamp::WND_PLAYLIST;
-constexpr int kEqualizer = CWinamp::WND_EQUALIZER;
-constexpr int kVideo = CWinamp::WND_VIDEO;
+constexpr int kMain = lsv::kWinampMain;
+constexpr int kPlaylist = lsv::kWinampPlaylist;
+constexpr int kEqualizer = lsv::kWinampEqualizer;
+constexpr int kVideo = lsv::kWinampVideo;
 
 // A usual session: main, equalizer and playlist stacked and shown, video and mini browser hidden.
 WinampLook UsualWinamp() {
   WinampLook look;
   const platform::Rect rects[] = {
       {100, 100, 375, 216}, {100, 332, 375, 564}, {100, 216, 375, 332}, {400, 100, 675, 332}, {400, 332, 675, 564}};
-  for (int i = 0; i < CWinamp::WINDOW_COUNT; ++i) look.windows[i] = {static_cast<std::uintptr_t>(i + 1), rects[i]};
+  for (int i = 0; i < lsv::kWinampWindowCount; ++i) look.windows[i] = {static_cast<std::uintptr_t>(i + 1), rects[i]};
   look.mainVisible = true;
   return look;
 }

@@ -103,6 +103,11 @@ std::unique_ptr<IXmlDocument> HeadlessApplication::CreateXmlDocument() {
   return xmlDocumentFactory();
 }
 
+IFiles& HeadlessApplication::Files() {
+  if (files == nullptr) throw std::logic_error("no file operations set");
+  return *files;
+}
+
 void HeadlessApplication::Hover(const IControl& control) {
   const auto& definition = dynamic_cast<const HeadlessControl&>(control).Definition();
   if (!hintsEnabled || definition.hint.empty()) return;

@@ -104,6 +104,7 @@ class HeadlessApplication : public IApplication {
   std::string ModuleDirectory() override { return moduleDirectory; }
   std::string DecimalSeparator() override { return decimalSeparator; }
   std::unique_ptr<IXmlDocument> CreateXmlDocument() override;
+  IFiles& Files() override;
   IWindowServices& WindowServices() override { return windows; }
   IHookLibrary& HookLibrary() override { return hook; }
 
@@ -132,6 +133,8 @@ class HeadlessApplication : public IApplication {
   std::string moduleDirectory = "/lsv/";
   std::string decimalSeparator = ".";
   std::function<std::unique_ptr<IXmlDocument>()> xmlDocumentFactory;
+  // The system's file operations the settings file is saved with; tests set them with the DOM.
+  IFiles* files = nullptr;
 
   std::vector<std::string> messages;
   std::vector<std::string> errorBoxes;

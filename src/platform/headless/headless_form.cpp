@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include "base/messages.h"
+#include "platform/form_messages.h"
+
 namespace platform::headless {
 
 namespace {
 
-constexpr unsigned kWmClose = 16;
 std::uintptr_t g_nextFormHandle = 0x7000;
 
 }  // namespace
@@ -25,7 +27,10 @@ HeadlessForm::~HeadlessForm() {
 
 std::shared_ptr<IWindowMessenger> HeadlessForm::Messenger() { return messenger_; }
 
-bool HeadlessMessenger::Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+bool HeadlessMessenger::SendPageEvent(std::uintptr_t token) {
+  const unsigned message = lsv::WM_PAGE_EVENT;
+  const std::uintptr_t wParam = token;
+  const std::intptr_t lParam = 0;
   std::unique_lock<std::mutex> guard(lock_);
   if (form_ == nullptr || form_->Closed()) return false;
   if (application_->OnWindowThread()) {
@@ -47,8 +52,7 @@ void HeadlessMessenger::Forget() {
 
 void HeadlessForm::Show() {
   if (visible_) return;
-  // The strip runs its show handler once; a dialog on every show.
-  if (definition_.kind == FormKind::Dialog || showCount == 0) events_.FormShow();
+  events_.FormShow();
   ++showCount;
   visible_ = true;
   application_.journal.push_back("visible " + definition_.caption);
@@ -56,26 +60,20 @@ void HeadlessForm::Show() {
 
 void HeadlessForm::Hide() {
   if (!visible_) return;
+  events_.FormHide();
   visible_ = false;
   application_.journal.push_back("hidden " + definition_.caption);
-  if (definition_.kind == FormKind::Dialog) events_.FormHide();
 }
 
-void HeadlessForm::PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-  application_.Post({this, message, wParam, lParam});
-}
+void HeadlessForm::PostClose() { application_.Post({this, lsv::WM_CLOSE_MESSAGE, 0, 0}); }
 
-void HeadlessForm::Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+void HeadlessForm::Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t) {
   if (closed_) return;
-  if (events_.Dispatch(message, wParam, lParam)) return;
-  if (message == kWmClose) {
-    if (definition_.kind == FormKind::Dialog) {
-      Hide();
-    } else {
-      visible_ = false;
-      closed_ = true;
-      application_.journal.push_back("closed " + definition_.caption);
-    }
+  if (DeliverPrivateMessage(events_, message, wParam)) return;
+  if (message == lsv::WM_CLOSE_MESSAGE && events_.FormCloseQuery()) {
+    visible_ = false;
+    closed_ = true;
+    application_.journal.push_back("closed " + definition_.caption);
   }
 }
 

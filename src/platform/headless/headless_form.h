@@ -19,7 +19,7 @@ class HeadlessMessenger final : public IWindowMessenger {
  public:
   HeadlessMessenger(HeadlessApplication& application, HeadlessForm& form) : application_(&application), form_(&form) {}
 
-  bool Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  bool SendPageEvent(std::uintptr_t token) override;
   void Forget();
 
  private:
@@ -58,8 +58,14 @@ class HeadlessForm : public IForm {
   int Top() const override { return top_; }
   int Width() const override { return definition_.clientWidth; }
   int Height() const override { return definition_.clientHeight; }
-  void SetLeft(int left) override { left_ = left; }
-  void SetTop(int top) override { top_ = top; }
+  // Each counts as one move of the window, as it would be one on Windows.
+  void SetLeft(int left) override { MoveTo({left, top_}); }
+  void SetTop(int top) override { MoveTo({left_, top}); }
+  void MoveTo(Point position) override {
+    left_ = position.x;
+    top_ = position.y;
+    ++moves;
+  }
   Point ClientToScreen(Point client) const override { return {client.x + left_, client.y + top_}; }
 
   void Show() override;
@@ -68,7 +74,7 @@ class HeadlessForm : public IForm {
   void SetEnabled(bool enabled) override { enabled_ = enabled; }
   bool Enabled() const override { return enabled_; }
 
-  void PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  void PostClose() override;
   std::shared_ptr<IWindowMessenger> Messenger() override;
 
   std::unique_ptr<ITimer> CreateTimer(std::uint32_t interval, std::function<void()> onTick) override;
@@ -77,8 +83,8 @@ class HeadlessForm : public IForm {
   IControl& AddControl(const ControlDefinition& definition, std::function<void()> onClick) override;
   void CenterOver(const IForm& other) override;
 
-  // Delivers a message as the window procedure would: Dispatch first, then the default handling
-  // (which closes the form on WM_CLOSE).
+  // Delivers a message as the window procedure would: the private messages as typed calls, and a
+  // close request (WM_CLOSE) through FormCloseQuery; anything else is ignored.
   void Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
   const FormDefinition& Definition() const { return definition_; }
@@ -91,6 +97,8 @@ class HeadlessForm : public IForm {
   // The control showing that text, or nullptr.
   HeadlessControl* ControlWithText(const std::string& text);
   int showCount = 0;
+  // Moves of the window, each SetLeft, SetTop or MoveTo.
+  int moves = 0;
 
  private:
   HeadlessApplication& application_;

@@ -1,18 +1,22 @@
 #include "platform/headless/libxml2_document.h"
 
+#include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/xml_document.h"
 
 namespace platform::headless {
 
@@ -24,13 +28,12 @@ struct DocFree {
 
 std::string ToString(const xmlChar* text) { return text != nullptr ? reinterpret_cast<const char*>(text) : ""; }
 
+// The whole line; how much of it a message quotes is the core's choice.
 std::string LineOfFile(const std::string& path, int lineNumber) {
   std::ifstream in(path, std::ios::binary);
   std::string line;
   for (int i = 1; i <= lineNumber && std::getline(in, line); ++i) {
   }
-  constexpr std::size_t kShown = 60;
-  if (line.size() > kShown) line.resize(kShown);
   return line;
 }
 
@@ -38,6 +41,7 @@ std::string LineOfFile(const std::string& path, int lineNumber) {
 struct FirstError {
   std::string message;
   int line = 0;
+  int column = 0;
 
   static void Record(void* context, xmlErrorPtr error) {
     auto* self = static_cast<FirstError*>(context);
@@ -47,23 +51,12 @@ struct FirstError {
       self->message.pop_back();
     }
     self->line = error->line;
+    // libxml2 keeps the column of parser errors in int2.
+    self->column = error->int2;
   }
 };
 
 void IgnoreGeneric(void*, const char*, ...) {}
-void IgnoreStructured(void*, xmlErrorPtr) {}
-
-bool Readable(const std::string& path) {
-  xmlSetStructuredErrorFunc(nullptr, &IgnoreStructured);
-  xmlSetGenericErrorFunc(nullptr, &IgnoreGeneric);
-  xmlDoc* doc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET);
-  xmlSetStructuredErrorFunc(nullptr, nullptr);
-  xmlSetGenericErrorFunc(nullptr, nullptr);
-  const bool readable = doc != nullptr && xmlDocGetRootElement(doc) != nullptr;
-  if (doc != nullptr) xmlFreeDoc(doc);
-  return readable;
-}
-
 class Libxml2Document : public IXmlDocument {
  public:
   void Load(const std::string& path) override {
@@ -71,7 +64,7 @@ class Libxml2Document : public IXmlDocument {
     nodes_.clear();
     {
       std::ifstream probe(path, std::ios::binary);
-      if (!probe) throw Error("Cannot open \"" + path + "\": " + std::strerror(errno));
+      if (!probe) throw XmlLoadFailure(std::strerror(errno), 0, 0, "");
     }
     FirstError first;
     xmlSetStructuredErrorFunc(&first, &FirstError::Record);
@@ -81,40 +74,42 @@ class Libxml2Document : public IXmlDocument {
     xmlSetGenericErrorFunc(nullptr, nullptr);
     if (doc == nullptr || xmlDocGetRootElement(doc) == nullptr) {
       if (doc != nullptr) xmlFreeDoc(doc);
-      std::string text = first.message.empty() ? "The document has no root element" : first.message;
-      if (first.line > 0) text += "\r\nLine: " + std::to_string(first.line) + "\r\n" + LineOfFile(path, first.line);
-      throw Error(text);
+      const std::string reason = first.message.empty() ? "The document has no root element" : first.message;
+      throw XmlLoadFailure(reason, first.line, first.column, first.line > 0 ? LineOfFile(path, first.line) : "");
     }
     doc_.reset(doc);
   }
 
   bool HasDocument() const override { return doc_ != nullptr; }
 
-  void Save(const std::string& path) override {
+  void WriteTo(const std::string& path) override {
     Require();
-    // A read-only file stays as it is: renaming over it would bypass its protection. The mode
-    // bits decide, like the read-only attribute on Windows, so this holds for root as well.
-    struct stat status {};
-    if (stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-      throw Error("Cannot save \"" + path + "\": " + std::strerror(EACCES));
-    }
-    const std::string temporary = path + ".saving";
     const char* encoding = doc_->encoding != nullptr ? reinterpret_cast<const char*>(doc_->encoding) : "UTF-8";
-    if (xmlSaveFileEnc(temporary.c_str(), doc_.get(), encoding) < 0) {
-      std::remove(temporary.c_str());
-      throw Error("Cannot save \"" + path + "\": the file could not be written");
+    xmlChar* bytes = nullptr;
+    int size = 0;
+    xmlDocDumpMemoryEnc(doc_.get(), &bytes, &size, encoding);
+    if (bytes == nullptr) throw Error(std::string("the document cannot be written in ") + encoding);
+    const std::unique_ptr<xmlChar, void (*)(void*)> owned(bytes, xmlFree);
+    // The file was made for this write; a link put in its place meanwhile is not followed.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) throw Error(std::strerror(errno));
+    const char* data = reinterpret_cast<const char*>(bytes);
+    std::size_t left = static_cast<std::size_t>(size);
+    while (left > 0) {
+      const ssize_t written = ::write(fd, data, left);
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        const int error = errno;
+        ::close(fd);
+        throw Error(std::strerror(error));
+      }
+      data += written;
+      left -= static_cast<std::size_t>(written);
     }
-    // libxml2 writes some declared encodings in a form it cannot read again (UTF-7 encodes the
-    // declaration itself); such a file must not replace one that loads.
-    if (!Readable(temporary)) {
-      std::remove(temporary.c_str());
-      throw Error("Cannot save \"" + path + "\": it would not read back in its encoding " + encoding);
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-      const int error = errno;
-      std::remove(temporary.c_str());
-      throw Error("Cannot save \"" + path + "\": " + std::strerror(error));
-    }
+    const bool synced = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!synced) throw Error(std::strerror(error));
   }
 
   Node DocumentElement() override { return Handle(xmlDocGetRootElement(Require())); }

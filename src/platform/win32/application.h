@@ -10,6 +10,7 @@
 #include "platform/application.h"
 #include "platform/form.h"
 #include "platform/hook_library.h"
+#include "platform/win32/files.h"
 #include "platform/win32/form.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/hook_library.h"
@@ -40,6 +41,7 @@ class Application final : public IApplication {
   std::string DecimalSeparator() override;
 
   std::unique_ptr<IXmlDocument> CreateXmlDocument() override;
+  IFiles& Files() override { return files_; }
   IWindowServices& WindowServices() override;
   IHookLibrary& HookLibrary() override;
 
@@ -61,6 +63,7 @@ class Application final : public IApplication {
   bool running_ = false;
   std::function<void()> onActivate_;
   platform::win32::WindowServices windowServices_;
+  Win32Files files_;
   platform::win32::HookLibrary hookLibrary_;
 };
 

@@ -14,9 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "base/messages.h"
 #include "platform/browser.h"
 #include "platform/error.h"
 #include "platform/form.h"
+#include "platform/form_messages.h"
 #include "platform/timer.h"
 #include "platform/types.h"
 #include "platform/win32/com_error.h"
@@ -491,10 +493,8 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return 0;
   }
   if (dispatching_) {
-    bool handled = true;
-    RunLastResort([&] {
-      handled = events_.Dispatch(message, static_cast<std::uintptr_t>(wParam), static_cast<std::intptr_t>(lParam));
-    });
+    bool handled = false;
+    RunLastResort([&] { handled = DeliverPrivateMessage(events_, message, static_cast<std::uintptr_t>(wParam)); });
     if (handled) {
       return 0;
     }
@@ -520,12 +520,14 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
       }
       break;
-    case WM_CLOSE:
-      if (kind_ == FormKind::Dialog) {
-        Hide();
+    case WM_CLOSE: {
+      bool close = true;
+      RunLastResort([&] { close = events_.FormCloseQuery(); });
+      if (!close) {
         return 0;
       }
       break;
+    }
     case WM_CONTEXTMENU:
       // A right click on the strip opens nothing; menus open only on the core's request.
       if (kind_ == FormKind::Strip) {
@@ -559,14 +561,14 @@ int Form::Height() const {
   return rect.bottom - rect.top;
 }
 
-void Form::MoveTo(int left, int top) {
+void Form::MoveTo(Point position) {
   if (window_) {
-    SetWindowPos(window_.Get(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(window_.Get(), nullptr, position.x, position.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 }
 
-void Form::SetLeft(int left) { MoveTo(left, Top()); }
-void Form::SetTop(int top) { MoveTo(Left(), top); }
+void Form::SetLeft(int left) { MoveTo({left, Top()}); }
+void Form::SetTop(int top) { MoveTo({Left(), top}); }
 
 Point Form::ClientToScreen(Point client) const {
   POINT point{client.x, client.y};
@@ -612,29 +614,30 @@ void Form::SetEnabled(bool enabled) {
 
 bool Form::Enabled() const { return window_ && IsWindowEnabled(window_.Get()); }
 
-void Form::PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+void Form::PostClose() {
   const HWND window = messenger_->Target();
   if (window != nullptr) {
-    PostMessageW(window, message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+    PostMessageW(window, WM_CLOSE, 0, 0);
   }
 }
 
-bool WindowMessenger::Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+bool WindowMessenger::SendPageEvent(std::uintptr_t token) {
   // Called from the listener's threads: only the atomic handle is read here.
   const HWND window = Target();
   if (window == nullptr) {
     return false;
   }
+  const WPARAM wParam = static_cast<WPARAM>(token);
   if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
     // On the window thread the handle cannot go stale before the call, and the handler may leave
     // any last-error value behind, so there is nothing to test afterwards.
-    SendMessageW(window, message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+    SendMessageW(window, lsv::WM_PAGE_EVENT, wParam, 0);
     return true;
   }
   // SendMessageW has no failure result of its own; a window destroyed after the handle was read
   // shows up as ERROR_INVALID_WINDOW_HANDLE on this thread.
   SetLastError(ERROR_SUCCESS);
-  SendMessageW(window, message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+  SendMessageW(window, lsv::WM_PAGE_EVENT, wParam, 0);
   return GetLastError() != ERROR_INVALID_WINDOW_HANDLE;
 }
 
@@ -1134,7 +1137,7 @@ void Form::CenterOver(const IForm& other) {
   // the two windows, so the centre computed here is the centre on the screen.
   const int left = other.Left() + (other.Width() - Width()) / 2;
   const int top = other.Top() + (other.Height() - Height()) / 2;
-  MoveTo(left, top);
+  MoveTo({left, top});
 }
 
 }  // namespace platform::win32

@@ -40,7 +40,7 @@ using UniqueHfont = UniqueResource<FontTraits>;
 
 class WindowMessenger final : public IWindowMessenger {
  public:
-  bool Send(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  bool SendPageEvent(std::uintptr_t token) override;
   void SetTarget(HWND window) { target_.store(window, std::memory_order_release); }
   HWND Target() const { return target_.load(std::memory_order_acquire); }
 
@@ -92,6 +92,7 @@ class Form final : public IForm {
   int Height() const override;
   void SetLeft(int left) override;
   void SetTop(int top) override;
+  void MoveTo(Point position) override;
   Point ClientToScreen(Point client) const override;
 
   void Show() override;
@@ -100,7 +101,7 @@ class Form final : public IForm {
   void SetEnabled(bool enabled) override;
   bool Enabled() const override;
 
-  void PostWindowMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  void PostClose() override;
   std::shared_ptr<IWindowMessenger> Messenger() override { return messenger_; }
 
   std::unique_ptr<ITimer> CreateTimer(std::uint32_t interval, std::function<void()> onTick) override;
@@ -116,7 +117,6 @@ class Form final : public IForm {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   RECT WindowRect() const;
-  void MoveTo(int left, int top);
 
   UINT_PTR AddTimer(FormTimer& timer);
   void RemoveTimer(UINT_PTR id);

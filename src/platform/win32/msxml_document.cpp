@@ -38,9 +38,6 @@ constexpr IID kIidSaxErrorHandler = {0xa60511c4, 0xccf5, 0x479e, {0x98, 0xa3, 0x
 constexpr IID kIidSaxContentHandler = {0x1545cdfa, 0x9e4e, 0x4497, {0xa8, 0xa4, 0x2b, 0xf7, 0xd0, 0x11, 0x2c, 0x44}};
 
 constexpr char kNoDocumentMessage[] = "No active document";
-// How much of the offending line a load error quotes: enough to recognise the line.
-constexpr std::size_t kSourceExcerptLength = 60;
-constexpr wchar_t kTempSuffix[] = L".tmp";
 // A load error quotes a line of the file; a settings file is tiny, anything this big is not one.
 constexpr LONGLONG kLargestFileToQuote = 16 * 1024 * 1024;
 
@@ -49,7 +46,7 @@ UniqueFileHandle OpenPath(const std::wstring& path, DWORD access, DWORD share, D
   return UniqueFileHandle(CreateFileW(path.c_str(), access, share, nullptr, disposition, attributes, nullptr));
 }
 
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::wstring_view TrimmedRight(std::wstring_view text) {
   while (!text.empty() &&
@@ -57,26 +54,6 @@ std::wstring_view TrimmedRight(std::wstring_view text) {
     text.remove_suffix(1);
   }
   return text;
-}
-
-std::wstring_view TrimmedLeft(std::wstring_view text) {
-  while (!text.empty() && (text.front() == L' ' || text.front() == L'\t')) {
-    text.remove_prefix(1);
-  }
-  return text;
-}
-
-// The beginning of a line, cut at a character boundary: a surrogate pair is never split.
-std::string Excerpt(std::wstring_view line) {
-  line = TrimmedRight(TrimmedLeft(line));
-  if (line.size() <= kSourceExcerptLength) {
-    return WideToUtf8(line);
-  }
-  std::size_t cut = kSourceExcerptLength;
-  if (line[cut - 1] >= 0xD800 && line[cut - 1] <= 0xDBFF) {
-    --cut;
-  }
-  return WideToUtf8(line.substr(0, cut)) + "...";
 }
 
 struct ParseFailure {
@@ -259,78 +236,22 @@ std::wstring LineOfFile(const std::wstring& path, long lineNumber) {
   return current == lineNumber ? text.substr(begin) : std::wstring();
 }
 
-std::string DescribeLoadFailure(IXMLDOMDocument& document, const std::string& path) {
+// What the parser said, with a position where it gave one; the core words the message.
+XmlLoadFailure DescribeLoadFailure(IXMLDOMDocument& document, const std::string& path) {
   ParseFailure failure = FromParseError(document);
+  const std::wstring widePath = Utf8ToWide(path);
   if (failure.line <= 0) {
-    const std::wstring widePath = Utf8ToWide(path);
     if (!OpenPath(widePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL)) {
       failure.reason = Utf8ToWide(SystemMessageForWin32(GetLastError()));
     } else if (std::optional<ParseFailure> located = FromSaxReader(widePath)) {
       failure = std::move(*located);
-      failure.source = LineOfFile(widePath, failure.line);
     }
   }
-
-  std::string message = "Cannot load " + Quoted(path) + ": ";
-  message += failure.reason.empty() ? std::string("the XML parser gave no reason") : WideToUtf8(failure.reason);
-  if (failure.line > 0) {
-    message += "\r\nLine " + std::to_string(failure.line);
-    if (failure.column > 0) {
-      message += ", column " + std::to_string(failure.column);
-    }
-    const std::string excerpt = Excerpt(failure.source);
-    if (!excerpt.empty()) {
-      message += ": " + excerpt;
-    }
+  if (failure.line > 0 && failure.source.empty()) {
+    failure.source = LineOfFile(widePath, failure.line);
   }
-  return message;
-}
-
-// A file beside the target that receives the new document; deleted unless it has replaced the
-// target, so a failed save leaves nothing behind.
-class TempFile {
- public:
-  explicit TempFile(const std::wstring& target, const std::string& targetForMessages) {
-    // CREATE_NEW reserves a name no other writer (another instance saving the same file) holds.
-    const DWORD processId = GetCurrentProcessId();
-    for (unsigned attempt = 0;; ++attempt) {
-      wchar_t suffix[32];
-      std::swprintf(suffix, sizeof suffix / sizeof suffix[0], L".%lx-%x", static_cast<unsigned long>(processId),
-                    attempt);
-      std::wstring candidate = target + suffix + kTempSuffix;
-      if (OpenPath(candidate, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL)) {
-        path_ = std::move(candidate);
-        return;
-      }
-      const DWORD error = GetLastError();
-      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-        throw Error("Cannot save " + targetForMessages +
-                    ": cannot create a temporary file beside it: " + SystemMessageForWin32(error));
-      }
-    }
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() {
-    if (!path_.empty()) {
-      DeleteFileW(path_.c_str());
-    }
-  }
-
-  const std::wstring& Path() const { return path_; }
-  void Committed() { path_.clear(); }
-
- private:
-  std::wstring path_;
-};
-
-// The rename below is only as durable as the data it points at: force the temporary file's
-// contents out of the cache first, so a crash cannot leave an empty file under the target's name.
-void FlushToDisk(const std::wstring& path, const std::string& targetForMessages) {
-  const UniqueFileHandle file = OpenPath(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-  if (!file || !FlushFileBuffers(file.Get())) {
-    throw Error("Cannot save " + targetForMessages + ": " + SystemMessageForWin32(GetLastError()));
-  }
+  return XmlLoadFailure(WideToUtf8(failure.reason), static_cast<int>(failure.line), static_cast<int>(failure.column),
+                        WideToUtf8(failure.source));
 }
 
 class MsxmlDocument final : public IXmlDocument {
@@ -354,33 +275,24 @@ class MsxmlDocument final : public IXmlDocument {
     VARIANT_BOOL loaded = VARIANT_FALSE;
     const HRESULT result = document->load(BorrowedStringVariant(source.Get()), &loaded);
     if (FAILED(result) || loaded != VARIANT_TRUE) {
-      throw Error(DescribeLoadFailure(*document.Get(), path));
+      throw DescribeLoadFailure(*document.Get(), path);
     }
     document_ = std::move(document);
   }
 
   bool HasDocument() const override { return static_cast<bool>(document_); }
 
-  void Save(const std::string& path) override {
+  void WriteTo(const std::string& path) override {
     RequireDocument();
-    const std::string target = Quoted(path);
-    const std::wstring widePath = Utf8ToWide(path);
-
-    // MoveFileEx refuses to replace a read-only file on Windows, but Wine replaces it; checking
-    // first gives the same outcome everywhere and fails before anything is written.
-    const DWORD attributes = GetFileAttributesW(widePath.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      throw Error("Cannot save " + target + ": the file is read-only: " + SystemMessageForWin32(ERROR_ACCESS_DENIED));
+    const Bstr target = Bstr::FromUtf8(path);
+    CheckHr(document_->save(BorrowedStringVariant(target.Get())), "The document cannot be written");
+    // The file will be renamed over the settings file, which is only as durable as the data the
+    // new name points at: force it out of the cache first.
+    const UniqueFileHandle file =
+        OpenPath(Utf8ToWide(path), GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    if (!file || !FlushFileBuffers(file.Get())) {
+      throw Error(SystemMessageForWin32(GetLastError()));
     }
-
-    TempFile temp(widePath, target);
-    const Bstr tempPath(temp.Path());
-    CheckHr(document_->save(BorrowedStringVariant(tempPath.Get())), "Cannot save " + target);
-    FlushToDisk(temp.Path(), target);
-    if (!MoveFileExW(temp.Path().c_str(), widePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      throw Error("Cannot save " + target + ": " + SystemMessageForWin32(GetLastError()));
-    }
-    temp.Committed();
   }
 
   Node DocumentElement() override {

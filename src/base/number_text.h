@@ -18,8 +18,4 @@ std::optional<std::int32_t> ParseInteger(std::string_view text);
 // digits with at most one decimal separator, an optional exponent. nullopt when it is not one.
 std::optional<double> ParseFloat(std::string_view text, std::string_view decimalSeparator);
 
-// Throwing forms for settings values: platform::Error with a text naming the value.
-std::int32_t TextToInteger(const std::string& text);
-double TextToFloat(const std::string& text, const std::string& decimalSeparator);
-
 }  // namespace lsv

@@ -1,34 +1,12 @@
-#include "app/number_text.h"
+#include "base/number_text.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <string>
 
-#include "platform/error.h"
+#include "base/text.h"
 
 namespace lsv {
-
-namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string_view SkipBlanks(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  return text;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  text = SkipBlanks(text);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
-}  // namespace
 
 std::optional<std::int32_t> ParseInteger(std::string_view text) {
   text = SkipBlanks(text);
@@ -49,7 +27,7 @@ std::optional<std::int32_t> ParseInteger(std::string_view text) {
     if (digits.empty() || digits.size() > 8) return std::nullopt;
     std::uint32_t pattern = 0;
     for (char c : digits) {
-      const int v = HexValue(c);
+      const int v = HexDigitValue(c);
       if (v < 0) return std::nullopt;
       pattern = (pattern << 4) | static_cast<std::uint32_t>(v);
     }
@@ -59,7 +37,7 @@ std::optional<std::int32_t> ParseInteger(std::string_view text) {
   if (text.empty()) return std::nullopt;
   std::int64_t value = 0;
   for (char c : text) {
-    if (!IsDigit(c)) return std::nullopt;
+    if (!IsDecimalDigit(c)) return std::nullopt;
     value = value * 10 + (c - '0');
     if (value > 2147483648LL) return std::nullopt;
   }
@@ -74,14 +52,14 @@ std::optional<double> ParseFloat(std::string_view text, std::string_view decimal
   std::size_t i = 0;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) normal += text[i++];
   bool digits = false;
-  while (i < text.size() && IsDigit(text[i])) {
+  while (i < text.size() && IsDecimalDigit(text[i])) {
     normal += text[i++];
     digits = true;
   }
   if (!decimalSeparator.empty() && text.substr(i, decimalSeparator.size()) == decimalSeparator) {
     i += decimalSeparator.size();
     normal += '.';
-    while (i < text.size() && IsDigit(text[i])) {
+    while (i < text.size() && IsDecimalDigit(text[i])) {
       normal += text[i++];
       digits = true;
     }
@@ -92,7 +70,7 @@ std::optional<double> ParseFloat(std::string_view text, std::string_view decimal
     ++i;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) normal += text[i++];
     bool exponentDigits = false;
-    while (i < text.size() && IsDigit(text[i])) {
+    while (i < text.size() && IsDecimalDigit(text[i])) {
       normal += text[i++];
       exponentDigits = true;
     }
@@ -106,16 +84,6 @@ std::optional<double> ParseFloat(std::string_view text, std::string_view decimal
   const double value = std::strtod(normal.c_str(), &end);
   if (end != normal.c_str() + normal.size()) return std::nullopt;
   return value;
-}
-
-std::int32_t TextToInteger(const std::string& text) {
-  if (const auto value = ParseInteger(text)) return *value;
-  throw platform::Error("'" + text + "' is not a valid integer value");
-}
-
-double TextToFloat(const std::string& text, const std::string& decimalSeparator) {
-  if (const auto value = ParseFloat(text, decimalSeparator)) return *value;
-  throw platform::Error("'" + text + "' is not a valid floating point value");
 }
 
 }  // namespace lsv
