@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,39 @@ TEST_F(DockingTest, SingleTicksFromAFreshStrip) {
     Tick(c.cursor);
     ExpectTick(State(), Strip(), c);
   }
+}
+
+TEST_F(DockingTest, EachTickMovesTheStripAtMostOnce) {
+  // A snap that holds on both axes, a follow step, and a tick that changes nothing.
+  const int before = app.mainForm->moves;
+  Tick({158, 575});
+  EXPECT_EQ(app.mainForm->moves, before + 1);
+  Change([](DockingState& s) {
+    s.docked = true;
+    s.dockedTo = CWinamp::WND_PLAYLIST;
+  });
+  app.windows.Window(mainWindow).rect = {300, 50, 575, 166};
+  main->ChaseWinamp();
+  EXPECT_EQ(app.mainForm->moves, before + 2);
+  main->ChaseWinamp();
+  EXPECT_EQ(app.mainForm->moves, before + 2);
+}
+
+TEST(DockingRules, ArePureFunctionsOfStateAndGeometry) {
+  using lsv::docking::FollowStep;
+  using lsv::docking::SnapToDesktop;
+  lsv::docking::DockingState state;
+  state.mousePos = {50, 7};
+  const lsv::docking::StripGeometry strip{{300, 300}, 275, 14};
+  // Near the desktop's left edge the strip is held there; the state says so.
+  EXPECT_EQ(SnapToDesktop(state, strip, {0, 0, 1280, 1024}, {60, 300}, 20), (Point{0, 300}));
+  EXPECT_TRUE(state.docked && state.snapLeft);
+  EXPECT_EQ(state.dockedTo, CWinamp::DOCK_DESKTOP);
+  // Docked to the desktop, nothing follows Winamp; docked to a window, the offset is kept.
+  EXPECT_EQ(FollowStep(state, {100, 100, 375, 216}), std::nullopt);
+  state.dockedTo = CWinamp::WND_PLAYLIST;
+  state.dockOffset = {50, 464};
+  EXPECT_EQ(FollowStep(state, {300, 50, 575, 166}), (Point{350, 514}));
 }
 
 TEST_F(DockingTest, TopEdgesAlignBesideAWindow) {

@@ -104,6 +104,13 @@ TEST_F(ListenerTest, HandsTheParsedRequestToTheHandler) {
   EXPECT_EQ(request->RequestPath, "/");
 
   seen.clear();
+  Exchange(port, "GET /event HTTP/1.1\r\n\r\n");
+  request = Only();
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->RequestPath, "/event");
+  EXPECT_TRUE(request->QueryFields.empty());
+
+  seen.clear();
   Exchange(port, "GET /?type=close HTTP/1.1\r\nContent-Length: 7\r\n\r\nx=1&y=2");
   request = Only();
   ASSERT_TRUE(request);

@@ -17,9 +17,21 @@ TEST(DecodeQueryItem, PercentRules) {
     std::string item;
     std::string decoded;
   } cases[] = {
-      {"a=%41%zz%00b", "a=Ab"},  {"a+b", "a b"},         {"%2B5", "+5"},   {"%", ""},
-      {"x%", "x"},               {"x%4", "x\x04"},       {"x%g", "x"},     {"%e3%81%82", "\xe3\x81\x82"},
-      {"%3D=1", "==1"},          {"%%41", "1"},           {"100%25", "100%"},
+      {"a=%41%zz%00b", "a=Ab"},
+      {"a+b", "a b"},
+      {"%2B5", "+5"},
+      {"%", ""},
+      {"x%", "x"},
+      {"x%4", "x\x04"},
+      {"x%g", "x"},
+      {"%e3%81%82", "\xe3\x81\x82"},
+      {"%3D=1", "==1"},
+      {"%%41", "1"},
+      {"100%25", "100%"},
+      // A "%" and one character at the end: the digit's byte, except 0, which is dropped like
+      // "%00"; a character that is no hex digit drops both, as two of them drop all three.
+      {"x%0", "x"},
+      {"x%F", "x\x0f"},
   };
   for (const auto& c : cases) EXPECT_EQ(DecodeQueryItem(c.item), c.decoded) << c.item;
 }
@@ -68,10 +80,13 @@ TEST(SplitRequestLine, LastBlankThenFirstBlank) {
 }
 
 TEST(HeaderValue, CaseInsensitiveFirstMatchWithContinuations) {
-  const std::vector<std::string> lines = {"host: a", " b", "\tc", "Host: second", "X-Blank: v ", "  w", "Empty:", ""};
+  const std::vector<std::string> lines = {"host: a", " b",     "\tc",   "Host: second", "X-Blank: v ",
+                                          "  w",     "Empty:", "Lead:", " more",        ""};
   EXPECT_EQ(HeaderValue(lines, "HOST"), "a b c");
   EXPECT_EQ(HeaderValue(lines, "x-blank"), "v w");
   EXPECT_EQ(HeaderValue(lines, "Empty"), "");
+  // An empty value ends in no blank, so the continuation is joined with one.
+  EXPECT_EQ(HeaderValue(lines, "Lead"), " more");
   EXPECT_EQ(HeaderValue(lines, "Missing"), "");
 }
 

@@ -122,6 +122,28 @@ TEST_F(StripTest, ShowSequenceRunsInOrderAndAttachesTheHookLast) {
   EXPECT_TRUE(app.errorBoxes.empty());
 }
 
+TEST_F(StripTest, ShowingTheStripAgainDoesNotRunTheShowSequenceAgain) {
+  Start(kGoodSettings);
+  Strip().Hide();
+  Strip().Show();
+  EXPECT_EQ(Browser().navigations.size(), 1u);
+  EXPECT_EQ(std::count(app.journal.begin(), app.journal.end(), "AttachHook"), 1);
+}
+
+TEST_F(StripTest, TheDialogsCloseBoxHidesItAndGivesTheStripBack) {
+  Start(kGoodSettings);
+  main->A_OpenSettingExecute();
+  ASSERT_FALSE(Strip().Enabled());
+  HeadlessForm& dialog = *app.forms.back();
+  dialog.Deliver(lsv::WM_CLOSE_MESSAGE, 0, 0);
+  EXPECT_FALSE(dialog.Closed());
+  EXPECT_FALSE(dialog.Visible());
+  EXPECT_TRUE(Strip().Enabled());
+  // Closing the strip itself ends the program.
+  Strip().Deliver(lsv::WM_CLOSE_MESSAGE, 0, 0);
+  EXPECT_TRUE(Strip().Closed());
+}
+
 TEST_F(StripTest, ShowSequenceClearsTheDockingStateBeforeLookingUpWinamp) {
   dir.Write("settings.xml", kGoodSettings);
   Create();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -161,6 +162,45 @@ TEST(PageEvents, MouseDownRefreshesWinampAndReportsAMissingWindow) {
   // The next event is handled as usual.
   EXPECT_EQ(strip.Get("/event?type=refresh&arg1=0&arg2=0"), k404);
   EXPECT_EQ(strip.app.mainForm->browser->refreshes, 1);
+}
+
+TEST(PageEvents, MouseDownDuringADragLooksWinampUpAgainAndTakesTheNewGrab) {
+  Strip strip(/*winamp=*/true);
+  EXPECT_EQ(strip.Get("/event?type=mousedown&arg1=120&arg2=6"), k404);
+  ASSERT_TRUE(strip.main->MouseMoveTimer().Enabled());
+  const auto playlist = strip.app.windows.FindWindowByClass("Winamp PE");
+  strip.app.windows.Window(playlist).rect = {600, 600, 875, 832};
+  strip.app.journal.clear();
+  EXPECT_EQ(strip.Get("/event?type=mousedown&arg1=50&arg2=7"), k404);
+  EXPECT_EQ(strip.app.journal.front(), "find Winamp v1.x");
+  EXPECT_EQ(strip.main->Docking().Winamp().playlist.rect, (platform::Rect{600, 600, 875, 832}));
+  EXPECT_EQ(strip.main->Docking().State().mousePos, (platform::Point{48, 5}));
+  EXPECT_TRUE(strip.main->MouseMoveTimer().Enabled());
+}
+
+TEST(PageEvents, TwoFailingEventsInARowShowTwoBoxesTheSecondOverTheFirst) {
+  Strip strip(/*winamp=*/true);
+  strip.app.windows.RemoveWindow(strip.app.windows.FindWindowByClass("Winamp v1.x"));
+  int open = 0;
+  int mostOpen = 0;
+  strip.app.whileBoxOpen = [&](const std::string&) {
+    ++open;
+    mostOpen = std::max(mostOpen, open);
+    // The box's modal loop takes the next event, as a message box's does.
+    if (open == 1) strip.app.PumpSent(5000ms);
+    --open;
+  };
+  const auto port = strip.main->HttpServer().ListeningPort();
+  const std::string press = "GET /event?type=mousedown&arg1=1&arg2=1 HTTP/1.1\r\n\r\n";
+  auto first = std::async(std::launch::async, [&] { return lsvtest::Exchange(port, press); });
+  auto second = std::async(std::launch::async, [&] { return lsvtest::Exchange(port, press); });
+  while (first.wait_for(0ms) != std::future_status::ready || second.wait_for(0ms) != std::future_status::ready) {
+    strip.app.PumpSent(5ms);
+  }
+  EXPECT_EQ(first.get(), k404);
+  EXPECT_EQ(second.get(), k404);
+  EXPECT_EQ(strip.app.messages, (std::vector<std::string>{"window not found: Winamp", "window not found: Winamp"}));
+  EXPECT_EQ(mostOpen, 2);
 }
 
 TEST(PageEvents, WithoutWinampMouseDownBeginsTheDragWithoutALookUp) {

@@ -33,6 +33,7 @@ from wine_fixture import (  # noqa: E402
     settings_xml,
     run_scenarios,
     wait_for,
+    xdotool,
 )
 
 LOOPBACK = "127.0.0.1"
@@ -110,10 +111,7 @@ class SettingsDialog(WineScenario):
     # -- the dialog and its controls --
 
     def xdo(self, *args: str) -> str:
-        done = subprocess.run(["xdotool", *args], env={**os.environ, "DISPLAY": self.display.name},
-                              capture_output=True, text=True, timeout=STEP_TIMEOUT)
-        self.assertEqual(done.returncode, 0, f"xdotool {' '.join(args)}: {done.stderr}")
-        return done.stdout
+        return xdotool(self.display.name, *args)
 
     def setting_dialog(self) -> dict | None:
         """The product's visible top-level window captioned as the dialog, or None."""

@@ -9,9 +9,7 @@ Run:   python3 tests/wine/docking_scenarios.py [Docking]
 
 from __future__ import annotations
 
-import os
 import shutil
-import subprocess
 import sys
 import time
 import unittest
@@ -30,6 +28,7 @@ from wine_fixture import (  # noqa: E402
     run_scenarios,
     settings_xml,
     wait_for,
+    xdotool,
 )
 
 LOOPBACK = "127.0.0.1"
@@ -59,13 +58,6 @@ STILL_WATCH = 1.5
 WM_SYSCOMMAND = 0x0112
 SC_MINIMIZE = 0xF020
 SC_RESTORE = 0xF120
-
-
-def xdotool(display: str, *args: object) -> None:
-    done = subprocess.run(["xdotool", *map(str, args)], env={**os.environ, "DISPLAY": display},
-                          capture_output=True, text=True, timeout=STEP_TIMEOUT)
-    if done.returncode != 0:
-        raise AssertionError(f"xdotool {' '.join(map(str, args))}: {done.stderr}")
 
 
 def page_event(port: int, event_type: str, arg1: int = 0, arg2: int = 0) -> None:

@@ -36,6 +36,7 @@ from wine_fixture import (  # noqa: E402 (the path above comes first)
     run_scenarios,
     settings_xml,
     wait_for,
+    xdotool,
 )
 
 CONTEXT_MENU = "設定|更新|-|閉じる"
@@ -382,6 +383,19 @@ class PageEvents(PageEventScenario):
         self.assert_reloads(page, 1)
         self.assert_404(send_event(LOOPBACK, port, "refresh", timeout=STEP_TIMEOUT))
         self.assert_reloads(page, 2, after=1.0)
+
+    def test_a_right_click_on_the_strip_opens_nothing(self):
+        # Menus open only when the page asks; the window itself ignores the right button.
+        page, port = self.start_shown()
+        left, top, right, bottom = self.probe.strip()["rect"]
+        xdotool(self.display.name, "mousemove", (left + right) // 2, (top + bottom) // 2)
+        xdotool(self.display.name, "click", "3")
+        time.sleep(NO_EFFECT_WAIT)
+        self.assertFalse(self.probe("menu")["found"])
+        self.assertEqual(self.dialogs(), [])
+        self.assert_strip_shown(self.probe.strip())
+        self.assert_reloads(page, 1, after=0)
+        self.assert_404(send_event(LOOPBACK, port, "refresh", timeout=STEP_TIMEOUT))
 
     def test_an_event_runs_inside_an_open_message_box(self):
         page, port = self.start_shown(with_winamp=False)

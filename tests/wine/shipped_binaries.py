@@ -39,6 +39,56 @@ def read_pe_header(path: Path) -> PeHeader:
     return PeHeader(machine, characteristics)
 
 
+@dataclass
+class Import:
+    ordinal: int | None  # None: imported by name
+    name: str | None
+
+
+def read_imports(path: Path) -> dict[str, list[Import]]:
+    """Every DLL the file imports from (lower case), with what it takes from each."""
+    data = path.read_bytes()
+    (pe_offset,) = struct.unpack_from("<I", data, 0x3C)
+    _, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe_offset + 4)
+    optional = pe_offset + 24
+    (magic,) = struct.unpack_from("<H", data, optional)
+    wide = magic == 0x20B
+    directories = optional + (112 if wide else 96)
+    import_rva, _ = struct.unpack_from("<II", data, directories + 8)
+    table = optional + optional_size
+    section_list = [struct.unpack_from("<8sIIII", data, table + 40 * i) for i in range(sections)]
+
+    def offset(rva: int) -> int:
+        for _, virtual_size, virtual_address, raw_size, raw_pointer in section_list:
+            if virtual_address <= rva < virtual_address + max(virtual_size, raw_size):
+                return rva - virtual_address + raw_pointer
+        raise ValueError(f"RVA {rva:#x} lies in no section of {path}")
+
+    def text(rva: int) -> str:
+        start = offset(rva)
+        return data[start:data.index(b"\0", start)].decode("ascii")
+
+    imports: dict[str, list[Import]] = {}
+    descriptor = offset(import_rva)
+    entry_size, ordinal_flag = (8, 1 << 63) if wide else (4, 1 << 31)
+    while True:
+        lookup, _, _, name_rva, first_thunk = struct.unpack_from("<IIIII", data, descriptor)
+        if name_rva == 0:
+            return imports
+        entries = imports.setdefault(text(name_rva).lower(), [])
+        thunk = offset(lookup or first_thunk)
+        while True:
+            (value,) = struct.unpack_from("<Q" if wide else "<I", data, thunk)
+            if value == 0:
+                break
+            if value & ordinal_flag:
+                entries.append(Import(value & 0xFFFF, None))
+            else:
+                entries.append(Import(None, text((value & 0x7FFFFFFF) + 2)))
+            thunk += entry_size
+        descriptor += 20
+
+
 class ShippedBinaries(unittest.TestCase):
     def setUp(self) -> None:
         missing = [name for name in ("LSV_EXE", "LSV_HOOK_DLL", "LSV_WIN_BITS") if not os.environ.get(name)]
@@ -60,6 +110,14 @@ class ShippedBinaries(unittest.TestCase):
         header = read_pe_header(self.exe)
         self.assertTrue(header.characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE, hex(header.characteristics))
         self.assertFalse(header.characteristics & IMAGE_FILE_DLL)
+
+
+    def test_exe_imports_the_hook_library_by_ordinal_only(self):
+        # hook.dll exports no names; an import by name would leave the exe unable to start.
+        hook = read_imports(self.exe).get("hook.dll")
+        self.assertIsNotNone(hook, "the exe does not import hook.dll")
+        self.assertEqual(sorted(i.ordinal for i in hook), [1, 2, 3])
+        self.assertEqual([i.name for i in hook if i.name is not None], [])
 
 
 if __name__ == "__main__":

@@ -447,6 +447,15 @@ def wait_for(what: str, poll, done, timeout: float = STEP_TIMEOUT, interval: flo
         time.sleep(interval)
 
 
+def xdotool(display: str, *args: object) -> str:
+    """Runs xdotool on the display (the X pointer and keyboard, as a user would use them)."""
+    done = subprocess.run(["xdotool", *map(str, args)], env={**os.environ, "DISPLAY": display},
+                          capture_output=True, text=True, timeout=STEP_TIMEOUT)
+    if done.returncode != 0:
+        raise AssertionError(f"xdotool {' '.join(map(str, args))}: {done.stderr}")
+    return done.stdout
+
+
 # ---- another host ----------------------------------------------------------------------------
 
 
