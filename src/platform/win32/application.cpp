@@ -23,8 +23,6 @@ namespace {
 
 constexpr wchar_t kApplicationClass[] = L"LatestSongViewerApplication";
 
-[[noreturn]] void ThrowLastError(const char* what) { ThrowSystemError(what, HRESULT_FROM_WIN32(GetLastError())); }
-
 std::wstring ModulePath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {

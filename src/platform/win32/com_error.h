@@ -42,6 +42,11 @@ inline std::string SystemMessageForWin32(DWORD error) { return SystemMessage(HRE
   throw Error(std::string(what) + ": " + SystemMessage(result));
 }
 
+// Raises platform::Error "<what>: <system message>" for the calling thread's last Win32 error.
+[[noreturn]] inline void ThrowLastError(std::string_view what) {
+  ThrowSystemError(what, HRESULT_FROM_WIN32(GetLastError()));
+}
+
 inline void CheckHr(HRESULT result, std::string_view what) {
   if (FAILED(result)) {
     ThrowSystemError(what, result);
