@@ -19,6 +19,7 @@
 #include "platform/error.h"
 #include "platform/win32/com_bstr.h"
 #include "platform/win32/com_error.h"
+#include "platform/win32/com_object.h"
 #include "platform/win32/com_ptr.h"
 #include "platform/win32/com_variant.h"
 #include "platform/win32/handle.h"
@@ -83,34 +84,20 @@ ParseFailure FromParseError(IXMLDOMDocument& document) {
 // Collects the first fatal error of a SAX parse. It is also a content handler that ignores every
 // event: Wine's reader advances its locator only while a content handler is set, and without one
 // every error would be reported at the start of the document.
-class SaxErrorCollector final : public ISAXErrorHandler, public ISAXContentHandler {
+class SaxErrorCollector final : public ComObject<SaxErrorCollector, ISAXErrorHandler, ISAXContentHandler> {
  public:
   bool HasError() const { return hasError_; }
   const std::wstring& Message() const { return message_; }
   long Line() const { return line_; }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
-    if (object == nullptr) {
-      return E_POINTER;
-    }
+  void* FindInterface(REFIID iid) noexcept {
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidSaxErrorHandler)) {
-      *object = static_cast<ISAXErrorHandler*>(this);
-    } else if (IsEqualIID(iid, kIidSaxContentHandler)) {
-      *object = static_cast<ISAXContentHandler*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
+      return static_cast<ISAXErrorHandler*>(this);
     }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-  ULONG STDMETHODCALLTYPE Release() noexcept override {
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0) {
-      delete this;
+    if (IsEqualIID(iid, kIidSaxContentHandler)) {
+      return static_cast<ISAXContentHandler*>(this);
     }
-    return static_cast<ULONG>(left);
+    return nullptr;
   }
 
   HRESULT STDMETHODCALLTYPE error(ISAXLocator* locator, const wchar_t* message, HRESULT) noexcept override {
@@ -144,6 +131,8 @@ class SaxErrorCollector final : public ISAXErrorHandler, public ISAXContentHandl
   HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t*, int) noexcept override { return S_OK; }
 
  private:
+  // Destroyed only by the last Release.
+  friend ComObject;
   ~SaxErrorCollector() = default;
 
   HRESULT Record(ISAXLocator* locator, const wchar_t* message) noexcept {
@@ -164,7 +153,6 @@ class SaxErrorCollector final : public ISAXErrorHandler, public ISAXContentHandl
     return E_FAIL;
   }
 
-  LONG references_ = 1;
   bool hasError_ = false;
   std::wstring message_;
   long line_ = 0;

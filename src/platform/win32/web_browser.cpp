@@ -19,6 +19,7 @@
 #include "platform/types.h"
 #include "platform/win32/com_bstr.h"
 #include "platform/win32/com_error.h"
+#include "platform/win32/com_object.h"
 #include "platform/win32/com_ptr.h"
 #include "platform/win32/utf.h"
 
@@ -45,48 +46,31 @@ RECT ToRect(const Rect& bounds) { return RECT{bounds.left, bounds.top, bounds.ri
 // The container side of the in-place embedding: client site, in-place site and frame, the UI
 // handler that silences IE's own UI, the command target that swallows script errors, and the
 // ambient properties. None of these methods can throw: they only copy values.
-class BrowserSite final : public IOleClientSite,
-                          public IOleInPlaceSite,
-                          public IOleInPlaceFrame,
-                          public IDocHostUIHandler,
-                          public IOleCommandTarget,
-                          public IDispatch {
+class BrowserSite final : public ComObject<BrowserSite, IOleClientSite, IOleInPlaceSite, IOleInPlaceFrame,
+                                           IDocHostUIHandler, IOleCommandTarget, IDispatch> {
  public:
   BrowserSite(HWND parent, RECT bounds) noexcept : parent_(parent), bounds_(bounds) {}
-  BrowserSite(const BrowserSite&) = delete;
-  BrowserSite& operator=(const BrowserSite&) = delete;
 
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
-    if (object == nullptr) {
-      return E_POINTER;
-    }
+  void* FindInterface(REFIID iid) noexcept {
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
-      *object = static_cast<IOleClientSite*>(this);
-    } else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceSite)) {
-      *object = static_cast<IOleInPlaceSite*>(this);
-    } else if (IsEqualIID(iid, IID_IOleInPlaceUIWindow) || IsEqualIID(iid, IID_IOleInPlaceFrame)) {
-      *object = static_cast<IOleInPlaceFrame*>(this);
-    } else if (IsEqualIID(iid, IID_IDocHostUIHandler)) {
-      *object = static_cast<IDocHostUIHandler*>(this);
-    } else if (IsEqualIID(iid, IID_IOleCommandTarget)) {
-      *object = static_cast<IOleCommandTarget*>(this);
-    } else if (IsEqualIID(iid, IID_IDispatch)) {
-      *object = static_cast<IDispatch*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
+      return static_cast<IOleClientSite*>(this);
     }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-  ULONG STDMETHODCALLTYPE Release() noexcept override {
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0) {
-      delete this;
+    if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceSite)) {
+      return static_cast<IOleInPlaceSite*>(this);
     }
-    return static_cast<ULONG>(left);
+    if (IsEqualIID(iid, IID_IOleInPlaceUIWindow) || IsEqualIID(iid, IID_IOleInPlaceFrame)) {
+      return static_cast<IOleInPlaceFrame*>(this);
+    }
+    if (IsEqualIID(iid, IID_IDocHostUIHandler)) {
+      return static_cast<IDocHostUIHandler*>(this);
+    }
+    if (IsEqualIID(iid, IID_IOleCommandTarget)) {
+      return static_cast<IOleCommandTarget*>(this);
+    }
+    if (IsEqualIID(iid, IID_IDispatch)) {
+      return static_cast<IDispatch*>(this);
+    }
+    return nullptr;
   }
 
   // IOleClientSite
@@ -267,9 +251,10 @@ class BrowserSite final : public IOleClientSite,
   }
 
  private:
+  // Destroyed only by the last Release.
+  friend ComObject;
   ~BrowserSite() = default;
 
-  LONG references_ = 1;
   HWND parent_;
   RECT bounds_;
 };
