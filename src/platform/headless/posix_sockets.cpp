@@ -1,18 +1,19 @@
-// POSIX sockets for the native build; error codes are translated to their Winsock numbers.
+// POSIX sockets for the native build: the system calls under the shared socket body, with error
+// codes translated to their Winsock numbers.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <mutex>
+#include <vector>
 
+#include "platform/socket_system.h"
 #include "platform/sockets.h"
 
 namespace platform {
@@ -55,30 +56,25 @@ int ToWsa(int error) {
   }
 }
 
-[[noreturn]] void Fail() {
-  const int code = ToWsa(errno);
-  throw SocketError(code, SocketErrorText(code));
+int Fd(Socket::Handle handle) { return static_cast<int>(handle); }
+
+sockaddr_in ToAddress(socket_system::Endpoint endpoint) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(endpoint.address);
+  address.sin_port = htons(endpoint.port);
+  return address;
 }
 
-std::string Dotted(const sockaddr_in& address) {
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return text;
+socket_system::Endpoint FromAddress(const sockaddr_in& address) {
+  return {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
 }
 
 }  // namespace
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.Release();
-  }
-  return *this;
-}
-
 void Socket::Close() {
   if (handle_ != kInvalid) {
-    ::close(static_cast<int>(handle_));
+    ::close(Fd(handle_));
     handle_ = kInvalid;
   }
 }
@@ -89,151 +85,113 @@ void StartSockets() {
   std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
 }
 
-Socket CreateTcpSocket() {
-  const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (handle < 0) Fail();
-  return Socket(handle);
-}
-
-void SetReuseAddress(Socket& socket) {
-  const int on = 1;
-  if (::setsockopt(static_cast<int>(socket.Get()), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) Fail();
-}
-
-void Bind(Socket& socket, const std::string& address, std::uint16_t port) {
-  sockaddr_in bound{};
-  bound.sin_family = AF_INET;
-  bound.sin_port = htons(port);
-  if (address.empty()) {
-    bound.sin_addr.s_addr = htonl(INADDR_ANY);
-  } else if (inet_pton(AF_INET, address.c_str(), &bound.sin_addr) != 1) {
-    throw SocketError(kWsaEInval, SocketErrorText(kWsaEInval));
-  }
-  if (::bind(static_cast<int>(socket.Get()), reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0) Fail();
-}
-
-void Listen(Socket& socket, int backlog) {
-  if (::listen(static_cast<int>(socket.Get()), backlog) != 0) Fail();
-}
-
-std::uint16_t LocalPort(const Socket& socket) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  if (::getsockname(static_cast<int>(socket.Get()), reinterpret_cast<sockaddr*>(&address), &length) != 0) Fail();
-  return ntohs(address.sin_port);
-}
-
-std::vector<std::size_t> WaitForConnections(const std::vector<Socket*>& sockets, int timeoutMs) {
-  std::vector<pollfd> polled;
-  for (const Socket* socket : sockets) polled.push_back({static_cast<int>(socket->Get()), POLLIN, 0});
-  std::vector<std::size_t> ready;
-  const int count = ::poll(polled.data(), polled.size(), timeoutMs);
-  if (count < 0) {
-    if (errno == EINTR) return ready;
-    Fail();
-  }
-  for (std::size_t i = 0; i < polled.size(); ++i) {
-    if (polled[i].revents != 0) ready.push_back(i);
-  }
-  return ready;
-}
-
-void SetNonBlocking(Socket& socket) {
-  const int fd = static_cast<int>(socket.Get());
-  const int flags = ::fcntl(fd, F_GETFL, 0);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) Fail();
-}
-
-bool TryAccept(Socket& listening, Accepted& accepted) {
-  sockaddr_in peer{};
-  socklen_t length = sizeof peer;
-  // The accepted socket blocks again: accept4 does not inherit O_NONBLOCK.
-  const int handle = ::accept4(static_cast<int>(listening.Get()), reinterpret_cast<sockaddr*>(&peer), &length,
-                               SOCK_CLOEXEC);
-  if (handle < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
-    Fail();
-  }
-  accepted.socket = Socket(handle);
-  accepted.peerAddress = Dotted(peer);
-  accepted.peerPort = ntohs(peer.sin_port);
-  sockaddr_in local{};
-  length = sizeof local;
-  if (::getsockname(handle, reinterpret_cast<sockaddr*>(&local), &length) == 0) accepted.localAddress = Dotted(local);
-  return true;
-}
-
 WakeSignal::WakeSignal() {
   int ends[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) Fail();
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+    const int code = ToWsa(errno);
+    throw SocketError(code, SocketErrorText(code));
+  }
   receiver_ = Socket(ends[0]);
   sender_ = Socket(ends[1]);
 }
 
 void WakeSignal::Signal() noexcept {
   const char byte = 1;
-  static_cast<void>(::send(static_cast<int>(sender_.Get()), &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL));
+  static_cast<void>(::send(Fd(sender_.Get()), &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL));
 }
 
-void Connect(Socket& socket, const std::string& address, std::uint16_t port) {
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(port);
-  if (inet_pton(AF_INET, address.c_str(), &target.sin_addr) != 1) {
-    throw SocketError(kWsaEInval, SocketErrorText(kWsaEInval));
-  }
-  if (::connect(static_cast<int>(socket.Get()), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) Fail();
+namespace socket_system {
+
+int LastError() { return ToWsa(errno); }
+bool LastWouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+Handle OpenTcp() {
+  const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  return handle < 0 ? Socket::kInvalid : handle;
 }
 
-Socket ConnectTcp(const std::string& address, std::uint16_t port) {
-  Socket socket = CreateTcpSocket();
-  Connect(socket, address, port);
-  return socket;
+bool SetReuseAddress(Handle handle) {
+  const int on = 1;
+  return ::setsockopt(Fd(handle), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
 }
 
-void ShutdownSend(Socket& socket) { ::shutdown(static_cast<int>(socket.Get()), SHUT_WR); }
-
-bool WaitReadable(Socket& socket, int timeoutMs) {
-  pollfd polled{static_cast<int>(socket.Get()), POLLIN, 0};
-  const int count = ::poll(&polled, 1, timeoutMs);
-  if (count < 0) {
-    if (errno == EINTR) return false;
-    Fail();
-  }
-  return count > 0;
+bool SetNonBlocking(Handle handle) {
+  const int flags = ::fcntl(Fd(handle), F_GETFL, 0);
+  return flags >= 0 && ::fcntl(Fd(handle), F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-std::size_t Receive(Socket& socket, char* buffer, std::size_t size) {
+bool Bind(Handle handle, Endpoint local) {
+  const sockaddr_in address = ToAddress(local);
+  return ::bind(Fd(handle), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool Listen(Handle handle, int backlog) { return ::listen(Fd(handle), backlog) == 0; }
+
+bool Connect(Handle handle, Endpoint remote) {
+  const sockaddr_in address = ToAddress(remote);
+  return ::connect(Fd(handle), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool LocalEndpoint(Handle handle, Endpoint& local) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(Fd(handle), reinterpret_cast<sockaddr*>(&address), &length) != 0) return false;
+  local = FromAddress(address);
+  return true;
+}
+
+Handle Accept(Handle listening, Endpoint& peer) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  // accept4 does not hand O_NONBLOCK on, so the accepted socket blocks.
+  const int handle = ::accept4(Fd(listening), reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+  if (handle < 0) return Socket::kInvalid;
+  peer = FromAddress(address);
+  return handle;
+}
+
+int WaitReadable(const Handle* handles, std::size_t count, bool* ready, int timeoutMs) {
+  std::vector<pollfd> polled;
+  polled.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) polled.push_back({Fd(handles[i]), POLLIN, 0});
+  const int result = ::poll(polled.data(), polled.size(), timeoutMs);
+  if (result < 0) return errno == EINTR ? 0 : -1;
+  for (std::size_t i = 0; i < count; ++i) ready[i] = polled[i].revents != 0;
+  return result;
+}
+
+long Send(Handle handle, const char* data, std::size_t size) {
   for (;;) {
-    const ssize_t count = ::recv(static_cast<int>(socket.Get()), buffer, size, 0);
-    if (count >= 0) return static_cast<std::size_t>(count);
-    if (errno != EINTR) Fail();
+    const ssize_t count = ::send(Fd(handle), data, size, MSG_NOSIGNAL);
+    if (count >= 0 || errno != EINTR) return static_cast<long>(count);
   }
 }
 
-std::optional<std::size_t> TryReceive(Socket& socket, char* buffer, std::size_t size) {
+long Receive(Handle handle, char* buffer, std::size_t size) {
   for (;;) {
-    const ssize_t count = ::recv(static_cast<int>(socket.Get()), buffer, size, MSG_DONTWAIT);
-    if (count >= 0) return static_cast<std::size_t>(count);
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
-    if (errno != EINTR) Fail();
+    const ssize_t count = ::recv(Fd(handle), buffer, size, 0);
+    if (count >= 0 || errno != EINTR) return static_cast<long>(count);
   }
 }
 
-void SendAll(Socket& socket, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t count = ::send(static_cast<int>(socket.Get()), data, size, MSG_NOSIGNAL);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      Fail();
-    }
-    data += count;
-    size -= static_cast<std::size_t>(count);
-  }
+void ShutdownSend(Handle handle) { ::shutdown(Fd(handle), SHUT_WR); }
+void ShutdownBoth(Handle handle) { ::shutdown(Fd(handle), SHUT_RDWR); }
+
+bool ParseIPv4(const std::string& text, std::uint32_t& address) {
+  in_addr parsed{};
+  if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1) return false;
+  address = ntohl(parsed.s_addr);
+  return true;
 }
 
-void Abort(Socket::Handle handle) {
-  if (handle != Socket::kInvalid) ::shutdown(static_cast<int>(handle), SHUT_RDWR);
+std::string FormatIPv4(std::uint32_t address) {
+  in_addr raw{};
+  raw.s_addr = htonl(address);
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &raw, text, sizeof text);
+  return text;
 }
+
+}  // namespace socket_system
 
 }  // namespace platform
