@@ -101,7 +101,8 @@ class HookLibrary(WineScenario):
     def test_what_winamp_does_posts_which_message(self):
         self.start_standin()
         self.start_receiver()
-        self.assertEqual(self.entries("attach"), [1])
+        # The receiver names its window before it attaches, so the attach may not be written yet.
+        self.assertEqual(wait_for("the attach", lambda: self.entries("attach"), bool), [1])
         steps = [
             ("main moved", self.standin("move", "main", 200, 150), [WM_CHASE_START, WM_CHASE_STOP]),
             ("playlist resized", self.standin("size", "playlist", 275, 300), [WM_REFIT_BOTTOM]),
