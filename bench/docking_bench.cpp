@@ -66,6 +66,7 @@ class StillDesktop : public platform::IWindowServices {
     }
   }
   void SetWindowPos(WindowHandle, WindowHandle, int, int, int, int, unsigned) override {}
+  Rect WorkAreaNearest(const Rect&) override { return {0, 0, 1280, 1024}; }
 };
 
 class BenchApplication : public platform::headless::HeadlessApplication {
@@ -134,10 +135,21 @@ void BM_FollowStep(benchmark::State& state) {
   }
 }
 
+// One look for Winamp while it is not running, as the strip makes once a second until Winamp
+// starts: one window look-up that finds nothing.
+void BM_WinampLookupWithoutWinamp(benchmark::State& state) {
+  Strip strip(false);
+  for (auto _ : state) {
+    strip.main->WinampLookup_TimerTimer();
+    benchmark::DoNotOptimize(strip.main->Docking().Winamp().valid);
+  }
+}
+
 BENCHMARK(BM_DragTickFree);
 BENCHMARK(BM_DragTickSnapping);
 BENCHMARK(BM_DragTickWithoutWinamp);
 BENCHMARK(BM_FollowStep);
+BENCHMARK(BM_WinampLookupWithoutWinamp);
 
 }  // namespace
 

@@ -1,7 +1,7 @@
 """Following Winamp under Wine and Xvfb: how long the docked strip takes to follow the stand-in
 Winamp's main window, and what the strip costs while nothing moves.
 
-  python3 bench/wine_docking.py [--moves N] [--still-pause-ms MS] [--idle-seconds S]
+  python3 bench/wine_docking.py [--moves N] [--still-pause-ms MS] [--idle-seconds S] [--only-without-winamp]
 
 Figures printed:
   * lag from the stand-in's main window having moved (its synchronous "move" command returned) to
@@ -12,7 +12,9 @@ Figures printed:
     moves 20 ms apart (the library looks every 10 ms, and the 15 ms follow timer runs).
   * CPU time of the strip's process and of the Wine server over the idle period, with the strip
     docked and the hook library attached and watching a still Winamp, and again with no Winamp
-    (the library is then never attached). The difference is the watcher's cost. Taken after the lag
+    (the library is then never attached, and the strip looks for Winamp once a second). The
+    difference is the watcher's cost less the look's. --only-without-winamp measures the second
+    alone, to compare builds. Taken after the lag
     series, so a follow timer left running after the last move would show here too.
 
 The machine's load is part of every figure: run it on a quiet machine and compare runs made on the
@@ -122,12 +124,24 @@ def main() -> int:
     parser.add_argument("--still-pause-ms", type=int, default=1500,
                         help="pause before each move of the first series (longer than the library's 1 s linger)")
     parser.add_argument("--idle-seconds", type=float, default=30.0, help="length of each idle measurement")
+    parser.add_argument("--only-without-winamp", action="store_true",
+                        help="only the idle measurement with no Winamp running")
     args = parser.parse_args()
 
     config = config_for_bench()
     if config is None:
         return 77
     bench = Bench(config)
+    if args.only_without_winamp:
+        try:
+            print(f"Wine {config.loader} ({config.bits}-bit build), {config.exe}")
+            process, _ = bench.start_product(with_winamp=False)
+            product, server = bench.idle_cpu(process, args.idle_seconds)
+            print_cpu("no Winamp, hook not attached", product, server, args.idle_seconds)
+            stop_process(process)
+        finally:
+            bench.close()
+        return 0
     try:
         standin = bench.start_standin()
         process, port = bench.start_product(with_winamp=True)

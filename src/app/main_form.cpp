@@ -42,10 +42,13 @@ TMainForm::TMainForm(platform::IApplication& application, int initialListenerPor
       A_Refresh("更新", [this] { A_RefreshExecute(); }),
       N4(&A_Refresh),
       Chase_Timer(form_->CreateTimer(kChaseInterval, [this] { RunGuarded(app_, [this] { Chase_TimerTimer(); }); })),
+      WinampLookup_Timer(form_->CreateTimer(kWinampLookupInterval,
+                                            [this] { RunGuarded(app_, [this] { WinampLookup_TimerTimer(); }); })),
       docking_(application.WindowServices()) {
   MouseMove_Timer->SetEnabled(false);
   Refresh_Timer->SetEnabled(false);
   Chase_Timer->SetEnabled(false);
+  WinampLookup_Timer->SetEnabled(false);
   for (TAction* action : {&A_Close, &A_OpenSetting, &A_OpenMenu, &A_Refresh}) ActionManager.Add(*action);
   PopupMenu.SetItems({&N1, &N4, &N2, &N3});
   // The listener opens its port only once the whole definition is applied, so it sees the port
@@ -83,9 +86,14 @@ void TMainForm::FormShow() {
   // Only library errors can leave the sequence; they end it at that step, and the strip is
   // still shown.
   RunGuarded(app_, [this] { ShowSequence(); });
+  // Where the system placed the strip, or where a monitor that has gone left it.
+  RunGuarded(app_, [this] { KeepOnDesktop(); });
 }
 
 void TMainForm::ShowSequence() {
+  // The look for Winamp runs until a hook attaches, here or later: Winamp may not have started
+  // yet, and a sequence ended early by an error still leaves a strip that can dock.
+  WinampLookup_Timer->SetEnabled(true);
   app_.SetOnActivate([this] { RunGuarded(app_, [this] { AppActivate(); }); });
 
   const std::string settingsPath = app_.ModuleDirectory() + settings::kSettingsFileName;
@@ -107,7 +115,11 @@ void TMainForm::ShowSequence() {
     lsvutil::CWinamp& winamp = docking_.Winamp();
     winamp.Refresh();
     if (winamp.valid) {
-      if (!app_.HookLibrary().AttachHook(Handle())) app_.ShowMessage("Error");
+      if (app_.HookLibrary().AttachHook(Handle())) {
+        WinampLookup_Timer->SetEnabled(false);
+      } else {
+        app_.ShowMessage("Error");
+      }
     }
   });
 }
@@ -160,6 +172,7 @@ void TMainForm::A_RefreshExecute() { CppWebBrowser->Refresh(); }
 void TMainForm::A_CloseExecute() {
   platform::IHookLibrary& hook = app_.HookLibrary();
   if (hook.IsHookAttached()) hook.DetachHook();
+  WinampLookup_Timer->SetEnabled(false);
   form_->Hide();
   IdHTTPServer.SetActive(false);
   form_->PostClose();
@@ -225,11 +238,14 @@ void TMainForm::OnHookNotify(unsigned message) {
           break;
         case WM_HOOK_DETACH:
           if (hook.IsHookAttached()) hook.DetachHook();
+          // Winamp has closed: look for the next one.
+          WinampLookup_Timer->SetEnabled(true);
           break;
         case WM_HOOK_REATTACH:
           if (hook.IsHookAttached()) {
             hook.DetachHook();
-            hook.AttachHook(Handle());
+            // No box for a failure here; the look for Winamp tries again.
+            if (!hook.AttachHook(Handle())) WinampLookup_Timer->SetEnabled(true);
           }
           break;
         case WM_REFIT_BOTTOM:
@@ -243,6 +259,26 @@ void TMainForm::OnHookNotify(unsigned message) {
       }
     });
   });
+}
+
+void TMainForm::WinampLookup_TimerTimer() {
+  // A drag snaps to the window set it began with; the look waits for the drop.
+  if (MouseMove_Timer->Enabled()) return;
+  if (!docking_.LookUpWinamp()) return;
+  // A library that cannot attach yet is asked again at the next look, without a box: no box
+  // appears for a Winamp that comes or goes after start.
+  if (app_.HookLibrary().AttachHook(Handle())) WinampLookup_Timer->SetEnabled(false);
+}
+
+void TMainForm::OnDisplayChange() {
+  RunGuarded(app_, [this] { KeepOnDesktop(); });
+}
+
+void TMainForm::KeepOnDesktop() {
+  if (const std::optional<platform::Point> to = docking_.KeepOnDesktop(Geometry())) {
+    Chase_Timer->SetEnabled(false);
+    form_->MoveTo(*to);
+  }
 }
 
 void TMainForm::AppActivate() {

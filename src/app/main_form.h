@@ -29,6 +29,9 @@ inline constexpr int kInitialListenerPort = 22222;  // until the port setting ap
 inline constexpr std::uint32_t kMouseMoveInterval = 10;
 inline constexpr std::uint32_t kInitialRefreshInterval = 30000;
 inline constexpr std::uint32_t kChaseInterval = 15;
+// How often the strip looks for Winamp while no hook is attached: Winamp may start after the
+// strip, or close and start again. Each look is one window look-up while Winamp is away.
+inline constexpr std::uint32_t kWinampLookupInterval = 1000;
 
 // The strip: a borderless window whose whole surface is the browser showing the display page. It
 // composes the rest: the page events arrive through the page-event object, the drag and the
@@ -52,6 +55,8 @@ class TMainForm : public platform::IFormEvents {
   bool FormCloseQuery() override { return true; }
   void OnPageEvent(std::uintptr_t token) override;
   void OnHookNotify(unsigned message) override;
+  // A strip the change left wholly off the desktop comes back onto it.
+  void OnDisplayChange() override;
 
   // The strip's message routing in one call: 1025 and 1026 to 1033 as the platform delivers
   // them; false for every other message.
@@ -75,6 +80,10 @@ class TMainForm : public platform::IFormEvents {
   void EndDrag();
   // The follow step: the docked strip keeps its offset from Winamp's main window.
   void ChaseWinamp();
+  // While no hook is attached: look for Winamp, and attach the hook once its window set is there.
+  void WinampLookup_TimerTimer();
+  // Brings a strip that lies wholly outside the desktop back onto the nearest monitor.
+  void KeepOnDesktop();
 
   // What the settings dialog needs of the strip; the dialog is set by the start-up once it exists,
   // before the strip is first shown.
@@ -91,6 +100,7 @@ class TMainForm : public platform::IFormEvents {
   const platform::ITimer& MouseMoveTimer() const { return *MouseMove_Timer; }
   const platform::ITimer& RefreshTimer() const { return *Refresh_Timer; }
   const platform::ITimer& ChaseTimer() const { return *Chase_Timer; }
+  const platform::ITimer& WinampLookupTimer() const { return *WinampLookup_Timer; }
 
  private:
   void ShowSequence();
@@ -120,6 +130,8 @@ class TMainForm : public platform::IFormEvents {
   TAction A_Refresh;
   TMenuItem N4;
   std::unique_ptr<platform::ITimer> Chase_Timer;
+  // Not part of the window definition: runs only while no hook is attached.
+  std::unique_ptr<platform::ITimer> WinampLookup_Timer;
 
   // The form's own data: the settings it acts on, and the docking with Winamp's window set.
   settings::StripSettings settings_;

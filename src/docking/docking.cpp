@@ -4,6 +4,10 @@
 
 #include "docking/docking.h"
 
+#include <algorithm>
+
+#include "base/exception.h"
+
 namespace lsv::docking {
 
 namespace {
@@ -147,6 +151,19 @@ std::optional<platform::Point> RefitStep(DockingState& state, StripGeometry stri
   return at;
 }
 
+std::optional<platform::Point> StayOnDesktop(StripGeometry strip, platform::Rect desktop, platform::Rect workArea) {
+  const int left = strip.position.x;
+  const int top = strip.position.y;
+  const bool touches = left < desktop.right && left + strip.width > desktop.left && top < desktop.bottom &&
+                       top + strip.height > desktop.top;
+  if (touches) return std::nullopt;
+  // The far edge first, then the near one: a strip larger than the work area keeps its top-left
+  // corner on it, where the page's text begins.
+  const auto into = [](int at, int size, int low, int high) { return std::max(low, std::min(at, high - size)); };
+  return platform::Point{into(left, strip.width, workArea.left, workArea.right),
+                         into(top, strip.height, workArea.top, workArea.bottom)};
+}
+
 TDocking::TDocking(platform::IWindowServices& windows) : windows_(windows), winamp_(windows) {}
 
 void TDocking::Clear() {
@@ -180,6 +197,26 @@ std::optional<platform::Point> TDocking::Refit(StripGeometry strip) {
   }
   winamp_.ReadWindows();
   return RefitStep(state_, strip, winamp_.GetWindow(state_.dockedTo).rect, winamp_.GetWindow(CWinamp::WND_MAIN).rect);
+}
+
+bool TDocking::LookUpWinamp() {
+  try {
+    winamp_.Refresh();
+    return true;
+  } catch (const lsv::CException&) {
+    // Winamp is not (or no longer, or not yet wholly) there; the next look tries again.
+    return false;
+  }
+}
+
+std::optional<platform::Point> TDocking::KeepOnDesktop(StripGeometry strip) {
+  const platform::Rect outer{strip.position.x, strip.position.y, strip.position.x + strip.width,
+                             strip.position.y + strip.height};
+  const std::optional<platform::Point> to =
+      StayOnDesktop(strip, platform::VirtualDesktop(windows_), windows_.WorkAreaNearest(outer));
+  // Following Winamp would carry the strip straight back off the desktop.
+  if (to) Undock();
+  return to;
 }
 
 }  // namespace lsv::docking

@@ -59,6 +59,11 @@ std::optional<platform::Point> FollowStep(const DockingState& state, platform::R
 std::optional<platform::Point> RefitStep(DockingState& state, StripGeometry strip, platform::Rect dockedWindow,
                                          platform::Rect mainWindow);
 
+// Where a strip that lies wholly outside `desktop` goes: the nearest position wholly inside
+// `workArea` (its top-left corner, where the strip is the larger). nullopt for a strip that still
+// touches the desktop, however little: that one stays exactly where it is.
+std::optional<platform::Point> StayOnDesktop(StripGeometry strip, platform::Rect desktop, platform::Rect workArea);
+
 // The strip's docking: the state, Winamp's window set, and the desktop they are read from.
 class TDocking {
  public:
@@ -85,6 +90,13 @@ class TDocking {
   // A Winamp window changed size; reads the window set again (raising lsv::CException for a
   // window that cannot be read) when the strip might hang below the window that did.
   std::optional<platform::Point> Refit(StripGeometry strip);
+  // Looks for Winamp's window set again, quietly, as the strip does while no hook is attached:
+  // true when all five windows were found and read just now (the set is then valid). A failure
+  // leaves the set as its refresh leaves it, and raises nothing.
+  bool LookUpWinamp();
+  // A strip wholly off the virtual desktop: undocked, and where it comes back to on the work area
+  // of the nearest monitor. nullopt when it still touches the desktop.
+  std::optional<platform::Point> KeepOnDesktop(StripGeometry strip);
 
  private:
   platform::IWindowServices& windows_;

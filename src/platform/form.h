@@ -32,6 +32,8 @@ class IFormEvents {
   virtual void OnPageEvent(std::uintptr_t token) = 0;
   // One of the hook library's notifications, 1026 to 1033.
   virtual void OnHookNotify(unsigned message) = 0;
+  // The desktop changed: a monitor came or went, or a resolution changed (WM_DISPLAYCHANGE).
+  virtual void OnDisplayChange() = 0;
 
  protected:
   ~IFormEvents() = default;

@@ -21,4 +21,16 @@ inline bool DeliverPrivateMessage(IFormEvents& events, unsigned message, std::ui
   return false;
 }
 
+inline constexpr unsigned kWmDisplayChange = 0x007E;  // Win32 WM_DISPLAYCHANGE
+
+// The same for the system's messages the core acts on. The platform still gives them its
+// default handling afterwards.
+inline bool DeliverSystemMessage(IFormEvents& events, unsigned message) {
+  if (message == kWmDisplayChange) {
+    events.OnDisplayChange();
+    return true;
+  }
+  return false;
+}
+
 }  // namespace platform

@@ -36,6 +36,9 @@ class IWindowServices {
   virtual int GetSystemMetrics(int index) = 0;
   virtual void SetWindowPos(WindowHandle window, WindowHandle insertAfter, int x, int y, int cx, int cy,
                             unsigned flags) = 0;
+  // The work area (the monitor less its taskbars) of the monitor nearest to `rect`; the whole
+  // virtual desktop where the system names no monitor.
+  virtual Rect WorkAreaNearest(const Rect& rect) = 0;
 };
 
 // The rectangle spanning every monitor.

@@ -53,6 +53,7 @@ class TSettingForm : public platform::IFormEvents {
   bool FormCloseQuery() override;
   void OnPageEvent(std::uintptr_t) override {}
   void OnHookNotify(unsigned) override {}
+  void OnDisplayChange() override {}
 
   void ReadSettings();
   void WriteSettings();

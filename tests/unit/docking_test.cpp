@@ -164,6 +164,41 @@ TEST(DockingRules, ArePureFunctionsOfStateAndGeometry) {
   EXPECT_EQ(FollowStep(state, {300, 50, 575, 166}), (Point{350, 514}));
 }
 
+TEST(DockingRules, AStripWhollyOffTheDesktopComesBackToTheNearestPlaceOnIt) {
+  using lsv::docking::StayOnDesktop;
+  struct Case {
+    const char* name;
+    Point at;
+    Rect desktop;
+    Rect workArea;
+    std::optional<Point> to;
+  };
+  const Rect desktop{0, 0, 1280, 1024};
+  const Rect work{0, 0, 1280, 984};  // a taskbar along the bottom
+  // Two monitors, the left one at negative coordinates.
+  const Rect wide{-1920, 0, 1280, 1080};
+  const Rect leftWork{-1920, 0, 0, 1040};
+  const std::vector<Case> cases = {
+      {"off the left edge", {-400, 300}, desktop, work, Point{0, 300}},
+      {"off the right edge", {1500, 300}, desktop, work, Point{1280 - 275, 300}},
+      {"off the top edge", {300, -100}, desktop, work, Point{300, 0}},
+      {"off the bottom edge, above the taskbar", {300, 1100}, desktop, work, Point{300, 984 - 14}},
+      {"off the top-left corner", {-5000, -5000}, desktop, work, Point{0, 0}},
+      {"off the bottom-right corner", {5000, 5000}, desktop, work, Point{1280 - 275, 984 - 14}},
+      {"just touching the left edge", {-274, 300}, desktop, work, std::nullopt},
+      {"just touching the bottom edge", {300, 1023}, desktop, work, std::nullopt},
+      {"beside the left edge, not touching", {-275, 300}, desktop, work, Point{0, 300}},
+      {"wholly on", {500, 500}, desktop, work, std::nullopt},
+      {"on the monitor at negative coordinates", {-1000, 500}, wide, leftWork, std::nullopt},
+      {"off the monitor at negative coordinates", {-2500, 500}, wide, leftWork, Point{-1920, 500}},
+      {"a desktop smaller than the strip", {500, 500}, {0, 0, 200, 10}, {0, 0, 200, 10}, Point{0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(StayOnDesktop({c.at, 275, 14}, c.desktop, c.workArea), c.to);
+  }
+}
+
 TEST_F(DockingTest, TopEdgesAlignBesideAWindow) {
   Tick({434, 150});
   ASSERT_EQ(Strip().Left(), 375);

@@ -11,6 +11,8 @@
 #include "app/application_main.h"
 #include "app/error_reporting.h"
 #include "base/messages.h"
+#include "base/winamp_windows.h"
+#include "platform/form_messages.h"
 #include "platform/error.h"
 #include "platform/headless/headless_application.h"
 #include "platform/headless/headless_form.h"
@@ -78,6 +80,22 @@ class StripTest : public testing::Test {
   }
   HeadlessForm& Strip() { return *app.mainForm; }
   HeadlessTimer& RefreshTimer() { return lsvtest::Driven(main->RefreshTimer()); }
+  HeadlessTimer& LookupTimer() { return lsvtest::Driven(main->WinampLookupTimer()); }
+  // Winamp closing: all five windows go.
+  void RemoveWinamp() {
+    for (const char* windowClass : lsv::kWinampWindowClasses) {
+      while (const platform::WindowHandle window = app.windows.FindWindowByClass(windowClass)) {
+        app.windows.RemoveWindow(window);
+      }
+    }
+  }
+  // One look for Winamp; what it did, as the journal records it.
+  std::vector<std::string> Look() {
+    app.journal.clear();
+    LookupTimer().Tick();
+    return app.journal;
+  }
+  void Notify(unsigned message) { EXPECT_TRUE(main->Dispatch(message, 0, 0)) << message; }
   platform::headless::HeadlessBrowser& Browser() { return *Strip().browser; }
   std::size_t Position(const std::string& entry) {
     return static_cast<std::size_t>(std::find(app.journal.begin(), app.journal.end(), entry) - app.journal.begin());
@@ -357,6 +375,155 @@ TEST_F(StripTest, DispatchTakesThePrivateMessagesOnly) {
   }
   EXPECT_TRUE(main->Dispatch(lsv::WM_PAGE_EVENT, 0, 0));
   for (unsigned message : {1024u, 1034u, 16u, 0u}) EXPECT_FALSE(main->Dispatch(message, 0, 0)) << message;
+}
+
+// ---- looking for Winamp while no hook is attached ----
+
+struct LookupCase {
+  const char* tag;
+  const char* name;
+  bool winampAtStart;
+  bool attachSucceeds;
+  const char* startBox;  // the one box of the start, or nullptr
+  bool looking;          // the look-up runs after the start
+  std::vector<std::string> oneLook;
+};
+
+class LookupPacing : public StripTest, public testing::WithParamInterface<LookupCase> {};
+
+TEST_P(LookupPacing, TheLookForWinampRunsExactlyWhileNoHookIsAttached) {
+  const LookupCase& c = GetParam();
+  app.hook.attachResult = c.attachSucceeds;
+  Start(kGoodSettings, c.winampAtStart);
+  EXPECT_EQ(main->WinampLookupTimer().Interval(), 1000u);
+  EXPECT_EQ(main->WinampLookupTimer().Enabled(), c.looking);
+  EXPECT_EQ(Look(), c.oneLook);
+  EXPECT_EQ(Look(), c.oneLook);
+  EXPECT_EQ(main->WinampLookupTimer().Enabled(), c.looking);
+  EXPECT_EQ(app.messages, c.startBox ? std::vector<std::string>{c.startBox} : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, LookupPacing,
+    testing::Values(
+        LookupCase{"Attached", "attached at start: no look at all", true, true, nullptr, false, {}},
+        // While Winamp is away a look is one window look-up, and the hook library is not called.
+        LookupCase{"WinampAway", "Winamp not running", false, true, "window not found: Winamp", true,
+                   {"find Winamp v1.x"}},
+        // The library is asked again at each look, without another box.
+        LookupCase{"AttachFails", "the attach fails", true, false, "Error", true,
+       {"find Winamp v1.x", "find Winamp PE", "find Winamp EQ", "find Winamp Video", "find Winamp MB",
+        "rect Winamp v1.x", "visible Winamp v1.x", "rect Winamp PE", "visible Winamp PE", "rect Winamp EQ",
+        "visible Winamp EQ", "rect Winamp Video", "visible Winamp Video", "rect Winamp MB", "visible Winamp MB",
+        "AttachHook"}}),
+    [](const testing::TestParamInfo<LookupCase>& info) { return std::string(info.param.tag); });
+
+TEST_F(StripTest, WinampStartedAfterTheStripIsFoundAndTheStripDocksToIt) {
+  Start(kGoodSettings, /*winamp=*/false);
+  EXPECT_EQ(Look(), std::vector<std::string>{"find Winamp v1.x"});
+  AddWinamp();
+  const std::vector<std::string> look = Look();
+  ASSERT_FALSE(look.empty());
+  EXPECT_EQ(look.back(), "AttachHook");
+  EXPECT_EQ(app.hook.attachedTo, main->Handle());
+  EXPECT_TRUE(main->Docking().Winamp().valid);
+  EXPECT_FALSE(main->WinampLookupTimer().Enabled());
+  EXPECT_EQ(app.messages, std::vector<std::string>{"window not found: Winamp"});
+
+  // Dragged just below the playlist, the strip snaps to it as if Winamp had been there first.
+  main->BeginDrag(52, 9);  // the grab (50, 7) in the strip, in page coordinates
+  app.windows.leftButtonDown = true;
+  app.windows.cursor = {152, 576};
+  main->MouseMove_TimerTimer();
+  EXPECT_EQ(Strip().Top(), 564);
+  EXPECT_TRUE(main->Docking().State().docked);
+  EXPECT_TRUE(main->Docking().State().snapBottom);
+  EXPECT_EQ(main->Docking().State().dockedTo, lsvutil::CWinamp::WND_PLAYLIST);
+}
+
+TEST_F(StripTest, WinampClosedAndStartedAgainIsFoundAgainWithoutABox) {
+  Start(kGoodSettings);
+  // Closing Winamp: the hook lets the strip go, then detaches.
+  Notify(lsv::WM_UNDOCK);
+  Notify(lsv::WM_HOOK_DETACH);
+  EXPECT_FALSE(app.hook.attached);
+  EXPECT_TRUE(main->WinampLookupTimer().Enabled());
+  RemoveWinamp();
+  EXPECT_EQ(Look(), std::vector<std::string>{"find Winamp v1.x"});
+  AddWinamp();
+  EXPECT_EQ(Look().back(), "AttachHook");
+  EXPECT_TRUE(app.hook.attached);
+  EXPECT_FALSE(main->WinampLookupTimer().Enabled());
+  EXPECT_TRUE(app.messages.empty());
+}
+
+TEST_F(StripTest, AFailedReattachIsRetriedByTheLookWithoutABox) {
+  Start(kGoodSettings);
+  app.hook.attachResult = false;
+  Notify(lsv::WM_HOOK_REATTACH);
+  EXPECT_TRUE(main->WinampLookupTimer().Enabled());
+  EXPECT_EQ(Look().back(), "AttachHook");
+  app.hook.attachResult = true;
+  EXPECT_EQ(Look().back(), "AttachHook");
+  EXPECT_FALSE(main->WinampLookupTimer().Enabled());
+  EXPECT_TRUE(app.messages.empty());
+}
+
+TEST_F(StripTest, TheLookWaitsForADragToEndAndStopsWhenTheStripCloses) {
+  Start(kGoodSettings, /*winamp=*/false);
+  AddWinamp();
+  main->BeginDrag(52, 9);
+  EXPECT_EQ(Look(), std::vector<std::string>{});
+  main->EndDrag();
+  EXPECT_EQ(Look().back(), "AttachHook");
+
+  Notify(lsv::WM_HOOK_DETACH);
+  ASSERT_TRUE(main->WinampLookupTimer().Enabled());
+  main->A_CloseExecute();
+  EXPECT_FALSE(main->WinampLookupTimer().Enabled());
+}
+
+// ---- staying on the desktop ----
+
+TEST_F(StripTest, AStripOffEveryMonitorComesBackOnTheNearestOneUndocked) {
+  // Two monitors, the second left of the first; each work area leaves 40 pixels for a taskbar.
+  app.windows.virtualDesktop = {-1920, 0, 1280, 1080};
+  app.windows.workAreas = {{-1920, 0, 0, 1040}, {0, 0, 1280, 984}};
+  Start(kGoodSettings);
+  lsv::docking::DockingState docked;
+  docked.docked = true;
+  docked.dockedTo = lsvutil::CWinamp::WND_PLAYLIST;
+  main->Docking().SetState(docked);
+  lsvtest::Driven(main->ChaseTimer()).SetEnabled(true);
+
+  // Partly on the desktop: left exactly where it is.
+  Strip().MoveTo({-1920 - 274, 500});
+  const int moves = Strip().moves;
+  Strip().Deliver(platform::kWmDisplayChange, 0, 0);
+  EXPECT_EQ(Strip().moves, moves);
+  EXPECT_TRUE(main->Docking().State().docked);
+
+  // Wholly off, nearest to the left monitor: back on its work area, no longer following Winamp.
+  Strip().MoveTo({-4000, 2000});
+  Strip().Deliver(platform::kWmDisplayChange, 0, 0);
+  EXPECT_EQ((platform::Point{Strip().Left(), Strip().Top()}), (platform::Point{-1920, 1040 - 14}));
+  EXPECT_FALSE(main->Docking().State().docked);
+  EXPECT_FALSE(main->ChaseTimer().Enabled());
+  EXPECT_TRUE(app.messages.empty());
+}
+
+TEST_F(StripTest, AStripPlacedOffTheDesktopComesBackOnceItIsFirstShown) {
+  dir.Write("settings.xml", kGoodSettings);
+  AddWinamp();
+  Create();
+  Strip().MoveTo({3000, 40});
+  Strip().Show();
+  EXPECT_EQ((platform::Point{Strip().Left(), Strip().Top()}), (platform::Point{1280 - 275, 40}));
+  // Later shows leave the strip where it is put.
+  Strip().Hide();
+  Strip().MoveTo({3000, 40});
+  Strip().Show();
+  EXPECT_EQ(Strip().Left(), 3000);
 }
 
 TEST(ErrorBoxText, AppendsAFullStopOnlyAfterCharactersSortingAfterIt) {

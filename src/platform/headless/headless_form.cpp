@@ -70,6 +70,7 @@ void HeadlessForm::PostClose() { application_.Post({this, lsv::WM_CLOSE_MESSAGE,
 void HeadlessForm::Deliver(unsigned message, std::uintptr_t wParam, std::intptr_t) {
   if (closed_) return;
   if (DeliverPrivateMessage(events_, message, wParam)) return;
+  if (DeliverSystemMessage(events_, message)) return;
   if (message == lsv::WM_CLOSE_MESSAGE && events_.FormCloseQuery()) {
     visible_ = false;
     closed_ = true;

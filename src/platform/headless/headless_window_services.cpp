@@ -68,4 +68,32 @@ void HeadlessWindowServices::SetWindowPos(WindowHandle window, WindowHandle inse
   setWindowPosCalls.push_back({window, insertAfter, flags});
 }
 
+namespace {
+
+// How far apart two rectangles are along one axis; 0 when they overlap on it.
+long long Gap(int aLow, int aHigh, int bLow, int bHigh) {
+  if (aHigh <= bLow) return static_cast<long long>(bLow) - aHigh;
+  if (bHigh <= aLow) return static_cast<long long>(aLow) - bHigh;
+  return 0;
+}
+
+}  // namespace
+
+// As MonitorFromRect with MONITOR_DEFAULTTONEAREST picks: the monitor the rectangle is closest to.
+Rect HeadlessWindowServices::WorkAreaNearest(const Rect& rect) {
+  if (workAreas.empty()) return virtualDesktop;
+  const Rect* nearest = &workAreas.front();
+  long long best = -1;
+  for (const Rect& area : workAreas) {
+    const long long dx = Gap(rect.left, rect.right, area.left, area.right);
+    const long long dy = Gap(rect.top, rect.bottom, area.top, area.bottom);
+    const long long distance = dx * dx + dy * dy;
+    if (best < 0 || distance < best) {
+      best = distance;
+      nearest = &area;
+    }
+  }
+  return *nearest;
+}
+
 }  // namespace platform::headless

@@ -30,6 +30,8 @@ class HeadlessWindowServices : public IWindowServices {
   Point cursor;
   bool leftButtonDown = false;
   Rect virtualDesktop{0, 0, 1280, 1024};
+  // The monitors' work areas; none means one monitor whose work area is the whole desktop.
+  std::vector<Rect> workAreas;
   struct SetWindowPosCall {
     WindowHandle window;
     WindowHandle insertAfter;
@@ -45,6 +47,7 @@ class HeadlessWindowServices : public IWindowServices {
   int GetSystemMetrics(int index) override;
   void SetWindowPos(WindowHandle window, WindowHandle insertAfter, int x, int y, int cx, int cy,
                     unsigned flags) override;
+  Rect WorkAreaNearest(const Rect& rect) override;
 
  private:
   Journal& journal_;

@@ -238,6 +238,7 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (handled) {
       return 0;
     }
+    RunLastResort([&] { DeliverSystemMessage(events_, message); });
   }
   if (kind_ == FormKind::Dialog) {
     LRESULT result = 0;

@@ -47,4 +47,15 @@ void WindowServices::SetWindowPos(WindowHandle window, WindowHandle insertAfter,
   ::SetWindowPos(ToHwnd(window), ToHwnd(insertAfter), x, y, cx, cy, flags);
 }
 
+Rect WindowServices::WorkAreaNearest(const Rect& rect) {
+  const RECT asked{rect.left, rect.top, rect.right, rect.bottom};
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  const HMONITOR monitor = MonitorFromRect(&asked, MONITOR_DEFAULTTONEAREST);
+  if (monitor == nullptr || !GetMonitorInfoW(monitor, &info)) {
+    return VirtualDesktop(*this);
+  }
+  return {info.rcWork.left, info.rcWork.top, info.rcWork.right, info.rcWork.bottom};
+}
+
 }  // namespace platform::win32

@@ -18,6 +18,7 @@ class WindowServices final : public IWindowServices {
   int GetSystemMetrics(int index) override;
   void SetWindowPos(WindowHandle window, WindowHandle insertAfter, int x, int y, int cx, int cy,
                     unsigned flags) override;
+  Rect WorkAreaNearest(const Rect& rect) override;
 };
 
 }  // namespace platform::win32
