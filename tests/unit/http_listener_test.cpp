@@ -284,6 +284,16 @@ TEST_F(ListenerTest, StopClosesIdleClientsAtOnce) {
   EXPECT_THROW(platform::ConnectTcp("127.0.0.1", port), platform::SocketError);
 }
 
+// Opens the listener on a free port and sends it one request; returns once its handler has begun.
+platform::Socket StartWithOneRequestInTheHandler(THttpListener& listener, std::promise<void>& entered) {
+  listener.SetDefaultPort(0);
+  listener.SetActive(true);
+  platform::Socket client = platform::ConnectTcp("127.0.0.1", listener.ListeningPort());
+  platform::SendAll(client, "GET /close HTTP/1.1\r\n\r\n", 24);
+  entered.get_future().wait();
+  return client;
+}
+
 TEST(ListenerStop, DoesNotWaitForAThreadWaitingOnTheStopperAndSurvivesIt) {
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
@@ -297,12 +307,7 @@ TEST(ListenerStop, DoesNotWaitForAThreadWaitingOnTheStopperAndSurvivesIt) {
     released.wait();
     thread.SetWaitingForOwner(false);
   };
-  listener->SetDefaultPort(0);
-  listener->SetActive(true);
-  platform::Socket client = platform::ConnectTcp("127.0.0.1", listener->ListeningPort());
-  platform::SendAll(client, "GET /close HTTP/1.1\r\n\r\n", 24);
-  entered.get_future().wait();
-
+  platform::Socket client = StartWithOneRequestInTheHandler(*listener, entered);
   auto stop = std::async(std::launch::async, [&] { listener->SetActive(false); });
   EXPECT_EQ(stop.wait_for(10s), std::future_status::ready) << "the stop waited for the handing-over thread";
   stop.wait();
@@ -446,12 +451,7 @@ TEST(ListenerStop, AStopAlreadyWaitingIsToldWhenAThreadStartsWaitingOnItsOwner) 
     released.wait();
     thread.SetWaitingForOwner(false);
   };
-  listener->SetDefaultPort(0);
-  listener->SetActive(true);
-  platform::Socket client = platform::ConnectTcp("127.0.0.1", listener->ListeningPort());
-  platform::SendAll(client, "GET /close HTTP/1.1\r\n\r\n", 24);
-  entered.get_future().wait();
-
+  platform::Socket client = StartWithOneRequestInTheHandler(*listener, entered);
   auto stop = std::async(std::launch::async, [&] { listener->SetActive(false); });
   EXPECT_EQ(stop.wait_for(10s), std::future_status::ready) << "the stop slept through the mark";
   release.set_value();

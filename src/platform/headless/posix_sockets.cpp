@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/socket_address.h"
 #include "platform/socket_system.h"
 #include "platform/sockets.h"
 
@@ -57,18 +58,6 @@ int ToWsa(int error) {
 }
 
 int Fd(Socket::Handle handle) { return static_cast<int>(handle); }
-
-sockaddr_in ToAddress(socket_system::Endpoint endpoint) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(endpoint.address);
-  address.sin_port = htons(endpoint.port);
-  return address;
-}
-
-socket_system::Endpoint FromAddress(const sockaddr_in& address) {
-  return {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
-}
 
 }  // namespace
 

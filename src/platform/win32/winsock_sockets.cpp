@@ -8,6 +8,7 @@
 
 #include <mutex>
 
+#include "platform/socket_address.h"
 #include "platform/socket_system.h"
 #include "platform/sockets.h"
 
@@ -15,23 +16,13 @@ namespace platform {
 
 namespace {
 
+using socket_system::ToAddress;
+
 SOCKET Raw(Socket::Handle handle) { return static_cast<SOCKET>(handle); }
 
 [[noreturn]] void FailLast() {
   const int code = WSAGetLastError();
   throw SocketError(code, SocketErrorText(code));
-}
-
-sockaddr_in ToAddress(socket_system::Endpoint endpoint) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(endpoint.address);
-  address.sin_port = htons(endpoint.port);
-  return address;
-}
-
-socket_system::Endpoint FromAddress(const sockaddr_in& address) {
-  return {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
 }
 
 Socket OpenUdp() {
